@@ -1,0 +1,94 @@
+#pragma once
+
+#include "browse/errorreport.h"
+#include "browse/module1.h"
+#include "app/menutable.h"
+
+#include <QMainWindow>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class Browsing;
+class Dialogs;
+class Form1;
+class FrmAbout;
+class PictureCache;
+class QMdiArea;
+class QSlider;
+class QToolBar;
+class StatusBar;
+class Zoom;
+
+// The frame of the program: a multiple-document window with the menus, the
+// toolbar and its speed slider, and the four-panel status bar.
+class MDIForm1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MDIForm1(Dialogs &dialogs, QWidget *parent = nullptr);
+    ~MDIForm1() override;
+
+    // Runs the load step once, then shows the frame maximized.
+    void Show();
+
+    // Menu commands; the toolbar runs the same ones.
+    void Open_Click();
+    void Save_Click();
+    void Auto_Play_Click();
+    void Stop_AutoPlay_Click();
+    void Zoom_In_Click();
+    void Zoom_Out_Click();
+    void Next_picture_Click();
+    void precursive_picture_Click();
+    void Go_to_First_Click();
+    void Go_to_Last_Click();
+    void AboutImage_Click();
+    void Exit_Click();
+
+    void Toolbar1_ButtonClick(int index);
+
+    QMdiArea *mdiArea() const { return m_area; }
+    QToolBar *Toolbar1() const { return m_toolbar; }
+    QSlider *Slider1() const { return m_slider; }
+    StatusBar *StatusBar1() const { return m_statusBar; }
+    QAction *menuItem(const std::string &name) const;
+    QAction *Button(int index) const; // 1-based position on the toolbar
+
+    Module1 &module1() { return m_module1; }
+    Form1 &form1() { return *m_form1; }
+    FrmAbout &frmAbout() { return *m_about; }
+    PictureCache &pictureCache() { return *m_cache; }
+
+    // Outer size in twips.
+    float Width() const;
+    float Height() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void MDIForm_Load();
+    void buildMenus();
+    void buildToolbar();
+    void run(Handler handler);
+
+    Dialogs &m_dialogs;
+    Module1 m_module1;
+    ErrorReport m_report;
+    QMdiArea *m_area;
+    QToolBar *m_toolbar;
+    QSlider *m_slider;
+    StatusBar *m_statusBar;
+    std::unique_ptr<PictureCache> m_cache;
+    std::unique_ptr<Form1> m_form1;
+    std::unique_ptr<FrmAbout> m_about;
+    std::unique_ptr<Browsing> m_browsing;
+    std::unique_ptr<Zoom> m_zoom;
+    std::map<std::string, QAction *> m_menuItems;
+    std::vector<QAction *> m_buttons;
+    bool m_loaded = false;
+};

@@ -1,0 +1,53 @@
+#include "browse/browsing.h"
+
+#include "browse/form1.h"
+#include "browse/picturecache.h"
+#include "platform/statusbar.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+const QString kPictureFilter = QStringLiteral("JPG文件(*.JPG)|*.jpg|位图文件(*.bmp)|*.bmp|图标文件(*.ICO)|*.Ico|光标文件(*.cur)|*.cur");
+const QString kOpenTitle = QStringLiteral("打开文件");
+} // namespace
+
+void Browsing::Open_Click()
+{
+    m_form1.Show();
+    CommonDialog &dialog = m_form1.commDilg();
+    dialog.Filter = kPictureFilter;
+    dialog.ShowOpen();
+
+    m_report.trapped(traps::Open, [&] {
+        if (dialog.FileName.isEmpty())
+            return; // cancelled: nothing is listed, moved or rewritten
+        const QFileInfo chosen(dialog.FileName);
+        m_module1.CurrentTitle = dialog.FileTitle;
+        // The folder is the directory part of the chosen path; for a file in
+        // the root that is empty, and the panel then starts with the separator.
+        const QString folder = chosen.absolutePath();
+        m_module1.CurrentPath = folder == QDir::rootPath() ? QString() : folder;
+
+        PictureBox &box = m_form1.Picture1();
+        box.setPicture(m_cache.LoadPicture(QFile::encodeName(chosen.absoluteFilePath())));
+        box.setVisible(true);
+        dialog.DialogTitle = kOpenTitle;
+
+        FileListBox &list = m_form1.File1();
+        m_form1.Dir1().setPath(folder);
+        list.setPath(folder);
+        m_form1.centrePicture1();
+        const std::int32_t position = list.indexOf(QFile::encodeName(chosen.fileName()));
+        if (position < 0)
+            throw RuntimeError(QStringLiteral("\u201c%1\u201d is no longer in its folder.").arg(displayName(chosen.fileName())));
+        list.setListIndex(position);
+        m_module1.Index = list.ListIndex();
+
+        m_statusBar.setPanelText(2, QStringLiteral("There are ") + QString::number(list.ListCount())
+                                        + QStringLiteral(" Pictures in the current Path"));
+        writePanel1();
+        writePanel3();
+    });
+}

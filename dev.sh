@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs Vellupix on Debian 12.
+#   ./dev.sh run [FILE]   install what is missing, build, start the viewer
+#   ./dev.sh test         install what is missing, build, run every test
+#                         (also built with AddressSanitizer and UBSan)
+#   ./dev.sh bench        install what is missing, build, run the benchmark
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(
+    g++ cmake ninja-build pkg-config
+    qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins
+    libgl-dev zlib1g-dev
+    fonts-wqy-microhei          # the Chinese dialog texts need real glyphs
+    desktop-file-utils appstream # the tests validate the desktop entry and metainfo
+    dpkg-dev file               # the package test reads the .deb
+)
+extra_for() {
+    case "$1" in
+        bench) echo "xvfb xauth feh" ;;
+        *) ;;
+    esac
+}
+
+install_missing() {
+    local wanted=("${packages[@]}") missing=()
+    # shellcheck disable=SC2207
+    wanted+=($(extra_for "$1"))
+    for p in "${wanted[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() { # dir, extra cmake arguments...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+command=${1:-run}
+[ $# -gt 0 ] && shift
+case "$command" in
+    run)
+        install_missing run
+        build build
+        exec build/vellupix "$@"
+        ;;
+    test)
+        install_missing test
+        build build
+        (cd build && ctest --output-on-failure --timeout 900)
+        build build-sanitize -DVELLUPIX_SANITIZE=ON
+        (cd build-sanitize &&
+            ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
+            ctest --output-on-failure --timeout 1800)
+        ;;
+    bench)
+        install_missing bench
+        build build
+        build/bench/vellupix_bench "$@"
+        ;;
+    *)
+        echo "usage: $0 run [FILE] | test | bench" >&2
+        exit 2
+        ;;
+esac

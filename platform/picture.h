@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+
+// The picture loader and saver of the platform. Both raise the run-time error
+// with a description a user can act on; Qt's own error strings ("Unable to
+// read image data") say nothing about which file or why.
+namespace picture {
+
+// Decoded pictures may take this many bytes; a larger one is refused before
+// any pixel is decoded, from the size its header claims.
+constexpr std::int64_t kAllocationLimitBytes = std::int64_t(1) << 30;
+
+// Loads a picture by its native path (bytes exactly as the file system has
+// them). The empty name gives the empty picture. Paths starting with ":/" are
+// the program's own resources. Safe to call from any thread.
+QImage LoadPicture(const QByteArray &nativePath);
+
+// Writes a picture in the encoding its name's suffix asks for (a name without
+// a known suffix is written as a bitmap). The file is written beside the
+// target and renamed over it only when complete, so a failing write leaves
+// an existing file as it was.
+void SavePicture(const QImage &picture, const QString &fileName);
+
+// The encoding SavePicture chooses for a name.
+QByteArray formatForFileName(const QString &fileName);
+
+// For tests of the failure path: the next writes fail as a full disk would.
+void failNextWritesForTesting(int count);
+
+} // namespace picture

@@ -1,0 +1,234 @@
+#include "platform/picturebox.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+
+void PictureBox::setLeft(float v)
+{
+    m_left = v;
+    notify();
+}
+
+void PictureBox::setTop(float v)
+{
+    m_top = v;
+    notify();
+}
+
+void PictureBox::setWidth(float v)
+{
+    m_width = v;
+    notify();
+}
+
+void PictureBox::setHeight(float v)
+{
+    m_height = v;
+    notify();
+}
+
+void PictureBox::setVisible(bool v)
+{
+    m_visible = v;
+    notify();
+}
+
+void PictureBox::setPicture(const QImage &picture)
+{
+    m_picture = picture;
+    m_strokes.clear();
+    if (!picture.isNull()) {
+        m_width = m_scale.pictureTwips(picture.width());
+        m_height = m_scale.pictureTwips(picture.height());
+    }
+    notify();
+}
+
+void PictureBox::PaintPicture(const QImage &source, QRectF destination, QRectF sourceRect)
+{
+    if (source.isNull())
+        return;
+    m_strokes.push_back({source, destination, sourceRect, {}});
+    notify();
+}
+
+QImage PictureBox::shownPicture() const
+{
+    if (!m_picture.isNull())
+        return m_picture;
+    if (!m_strokes.empty())
+        return m_strokes.back().source;
+    return QImage();
+}
+
+QRectF PictureBox::pixelRect() const
+{
+    return QRectF(m_scale.toPixels(m_left), m_scale.toPixels(m_top), m_scale.toPixels(m_width),
+                  m_scale.toPixels(m_height));
+}
+
+void PictureBox::paint(QPainter &painter, const QRect &exposed) const
+{
+    if (!m_visible)
+        return;
+    const QRectF box = pixelRect();
+    const QRectF visible = box.intersected(QRectF(exposed));
+    if (visible.isEmpty())
+        return;
+    painter.fillRect(visible, Qt::black);
+
+    // Source rectangles are given in twips of the picture's natural size;
+    // this turns them into the picture's own pixels.
+    const double pixelsPerTwip = m_scale.logicalDpi * m_scale.devicePixelRatio / 1440.0;
+    const QRect clip = visible.toAlignedRect();
+    if (!m_picture.isNull()) {
+        const QRectF target(box.topLeft(), QSizeF(m_scale.toPixels(m_scale.pictureTwips(m_picture.width())),
+                                                  m_scale.toPixels(m_scale.pictureTwips(m_picture.height()))));
+        drawPicture(painter, m_picture, target, QRectF(m_picture.rect()), clip, nullptr);
+    }
+    for (const Stroke &s : m_strokes) {
+        const QRectF target(box.x() + m_scale.toPixels(s.destination.x()), box.y() + m_scale.toPixels(s.destination.y()),
+                            m_scale.toPixels(s.destination.width()), m_scale.toPixels(s.destination.height()));
+        const QRectF source(s.sourceRect.x() * pixelsPerTwip, s.sourceRect.y() * pixelsPerTwip,
+                            s.sourceRect.width() * pixelsPerTwip, s.sourceRect.height() * pixelsPerTwip);
+        drawPicture(painter, s.source, target, source, clip, &s.reduced);
+    }
+}
+
+void PictureBox::drawPicture(QPainter &painter, const QImage &image, const QRectF &target, const QRectF &source,
+                             const QRect &exposed, QImage *reducedCache) const
+{
+    const QRectF box = pixelRect();
+    const QRectF visible = target.intersected(box).intersected(QRectF(exposed));
+    if (visible.isEmpty() || source.width() <= 0 || source.height() <= 0)
+        return;
+    const double sx = target.width() / source.width();  // logical pixels per source pixel
+    const double sy = target.height() / source.height();
+    const double dpr = m_scale.devicePixelRatio;
+
+    if (reducedCache && sx * dpr < 1.0 && sy * dpr < 1.0) {
+        // Shrinking: sampling the source at each target pixel would alias, so
+        // reduce it once with area averaging; the copy is no larger than what
+        // the screen shows of it.
+        const QSize size(qMax(1, qRound(target.width() * dpr)), qMax(1, qRound(target.height() * dpr)));
+        if (reducedCache->size() != size) {
+            const QImage part = source.toAlignedRect() == image.rect() ? image : image.copy(source.toAlignedRect());
+            *reducedCache = part.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        const QRectF from((visible.x() - target.x()) * dpr, (visible.y() - target.y()) * dpr,
+                          visible.width() * dpr, visible.height() * dpr);
+        painter.drawImage(visible, *reducedCache, from);
+        return;
+    }
+    // Natural size or enlarged: only the part that is seen is sampled.
+    const QRectF from(source.x() + (visible.x() - target.x()) / sx, source.y() + (visible.y() - target.y()) / sy,
+                      visible.width() / sx, visible.height() / sy);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, sx * dpr != 1.0 || sy * dpr != 1.0);
+    painter.drawImage(visible, image, from);
+}
+
+PictureBoxHost::PictureBoxHost(QWidget *parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(false);
+}
+
+void PictureBoxHost::addBox(PictureBox *box)
+{
+    box->setScale(scale());
+    box->changed = [this] { update(); };
+    m_boxes.push_back(box);
+}
+
+void PictureBoxHost::refreshScale()
+{
+    const TwipScale s = scale();
+    for (PictureBox *box : m_boxes)
+        box->setScale(s);
+}
+
+void PictureBoxHost::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ScreenChangeInternal)
+        refreshScale();
+    QWidget::changeEvent(event);
+}
+
+void PictureBoxHost::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    painter.fillRect(event->rect(), Qt::black);
+    for (const PictureBox *box : m_boxes)
+        box->paint(painter, event->rect());
+}
+
+PictureBox *PictureBoxHost::boxAt(QPointF pos) const
+{
+    // The last box added lies on top.
+    for (auto it = m_boxes.rbegin(); it != m_boxes.rend(); ++it) {
+        if ((*it)->Visible() && (*it)->pixelRect().contains(pos))
+            return *it;
+    }
+    return nullptr;
+}
+
+PictureBoxHost::MouseArgs PictureBoxHost::argsFor(const QMouseEvent *event, const PictureBox *box) const
+{
+    MouseArgs a;
+    const Qt::MouseButtons buttons = event->type() == QEvent::MouseMove ? event->buttons() : Qt::MouseButtons(event->button());
+    if (buttons & Qt::LeftButton)
+        a.button |= 1;
+    if (buttons & Qt::RightButton)
+        a.button |= 2;
+    if (buttons & Qt::MiddleButton)
+        a.button |= 4;
+    if (event->modifiers() & Qt::ShiftModifier)
+        a.shift |= 1;
+    if (event->modifiers() & Qt::ControlModifier)
+        a.shift |= 2;
+    if (event->modifiers() & Qt::AltModifier)
+        a.shift |= 4;
+    const TwipScale s = scale();
+    a.x = s.toTwips(event->position().x());
+    a.y = s.toTwips(event->position().y());
+    if (box) {
+        a.x -= box->Left();
+        a.y -= box->Top();
+    }
+    return a;
+}
+
+void PictureBoxHost::mousePressEvent(QMouseEvent *event)
+{
+    PictureBox *box = m_captured ? m_captured : boxAt(event->position());
+    if (!box)
+        return;
+    m_captured = box;
+    if (boxMouseDown)
+        boxMouseDown(box, argsFor(event, box));
+}
+
+void PictureBoxHost::mouseReleaseEvent(QMouseEvent *event)
+{
+    // The release goes to the box that had the press, wherever the mouse is.
+    PictureBox *box = m_captured;
+    if (!box)
+        return;
+    if (event->buttons() == Qt::NoButton)
+        m_captured = nullptr;
+    if (boxMouseUp)
+        boxMouseUp(box, argsFor(event, box));
+}
+
+void PictureBoxHost::mouseMoveEvent(QMouseEvent *event)
+{
+    PictureBox *box = m_captured ? m_captured : boxAt(event->position());
+    if (box) {
+        if (boxMouseMove)
+            boxMouseMove(box, argsFor(event, box));
+    } else if (formMouseMove) {
+        formMouseMove(argsFor(event, nullptr));
+    }
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "about/frmabout.h"
+#include "app/mdiform1.h"
+#include "browse/form1.h"
+#include "platform/statusbar.h"
+#include "support/scripteddialogs.h"
+
+#include <QTest>
+
+#include <memory>
+
+// A started frame whose dialogs and boxes are scripted.
+struct FrameFixture
+{
+    ScriptedDialogs dialogs;
+    std::unique_ptr<MDIForm1> frame;
+
+    FrameFixture()
+    {
+        frame = std::make_unique<MDIForm1>(dialogs);
+        frame->Show();
+        if (!QTest::qWaitForWindowExposed(frame.get()))
+            qFatal("the frame was never shown");
+    }
+
+    QString panel(int n) const { return frame->StatusBar1()->panelText(n); }
+    Form1 &form1() { return frame->form1(); }
+    Module1 &module1() { return frame->module1(); }
+
+    // Opens a file as if chosen in the Open dialog.
+    void open(const QString &path)
+    {
+        dialogs.files.append(path);
+        frame->Open_Click();
+    }
+    ScriptedDialogs::Box lastBox() const { return dialogs.boxes.isEmpty() ? ScriptedDialogs::Box{} : dialogs.boxes.last(); }
+};
