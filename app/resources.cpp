@@ -6,9 +6,7 @@
 
 static void initArt()
 {
-#ifndef VELLUPIX_NO_ART_YET
     Q_INIT_RESOURCE(art);
-#endif
 }
 
 namespace art {

@@ -17,6 +17,6 @@ QIcon toolbarImage(int n);
 
 QByteArray handCursorPath();
 constexpr int kHandHotSpotX = 15;
-constexpr int kHandHotSpotY = 15;
+constexpr int kHandHotSpotY = 13;
 
 } // namespace art
