@@ -15,6 +15,8 @@ namespace {
 QLabel *makeLabel(QWidget *parent, const TwipScale &scale, QRectF twips, const QString &text, double points)
 {
     auto *label = new QLabel(text, parent);
+    // Each label may use the width up to the window's inner right edge.
+    twips.setWidth(qMax(twips.width(), 6555.0 - 120.0 - twips.x()));
     label->setGeometry(QRectF(scale.toPixels(twips.x()), scale.toPixels(twips.y()), scale.toPixels(twips.width()),
                               scale.toPixels(twips.height()))
                            .toRect());
@@ -28,6 +30,14 @@ QLabel *makeLabel(QWidget *parent, const TwipScale &scale, QRectF twips, const Q
     label->setPalette(palette);
     label->setAutoFillBackground(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setWordWrap(true);
+    // Today's fonts run wider than the ones the layout was drawn for: the text
+    // keeps its size where it fits and steps down only as far as it must.
+    while (font.pointSizeF() > 7
+           && QFontMetricsF(font).boundingRect(QRectF(label->rect()), Qt::TextWordWrap, text).height() > label->height()) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        label->setFont(font);
+    }
     return label;
 }
 
@@ -58,7 +68,6 @@ FrmAboutWindow::FrmAboutWindow()
                        QStringLiteral("This is a very good Image view saftware.You can use it to view you picture "
                                       "automaticly. You will find it is very convenient dexterous."),
                        12);
-    Label2->setWordWrap(true);
     Label3 = makeLabel(this, scale, {840, 2160, 3735, 240}, QStringLiteral("Writed by: The Vellupix developers"), 12);
     Label4 = makeLabel(this, scale, {840, 2400, 4530, 240}, QStringLiteral("Adders: 1 Viewer Lane, Pixelton"), 12);
     Label5 = makeLabel(this, scale, {840, 2640, 4530, 240}, QStringLiteral("Tel: +1 555 0100"), 12);

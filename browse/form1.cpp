@@ -22,6 +22,7 @@ Form1Window::Form1Window(Dialogs &dialogs) : commDilg(dialogs, this)
     Picture2.setHeight(1095);
     Picture2.setVisible(false);
 
+    Timer1.setParent(this); // so that unloading the window finds and stops it
     Timer1.setInterval(1000);
     Timer1.setTimerType(Qt::PreciseTimer);
 }

@@ -1,0 +1,246 @@
+// The menu tree, the toolbar and its dispatch, Save, and the About window.
+
+#include "support/framefixture.h"
+#include "support/testmain.h"
+#include "support/testpictures.h"
+
+#include <QImageReader>
+#include <QLabel>
+#include <QSlider>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+
+using testpictures::write;
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+private slots:
+    void menuTree();
+    void inertItemsDoNothing();
+    void toolbarButtons();
+    void toolbarClicksRunTheMenuHandlers();
+    void startStopSwitchOnlyFromTheToolbar();
+    void saveWritesTheShownPicture();
+    void saveCancelAndNoPicture();
+    void aboutCountsAcrossShowings();
+    void aboutCommandNeitherReloadsNorMoves();
+};
+
+void TestCommands::menuTree()
+{
+    FrameFixture f;
+    // name, caption, shortcut, parent
+    const QList<QStringList> expected = {
+        {"New", "&New", "Ctrl+N", "File"}, {"Open", "&Open", "Ctrl+O", "File"}, {"Save", "&Save", "Ctrl+S", "File"},
+        {"Save_As", "Save &As", "Ctrl+A", "File"}, {"Rotate90", "90'Rotate(&P)", "Ctrl+P", "Rotate"},
+        {"Rotate180", "180'Rotate(&M)", "Ctrl+M", "Rotate"}, {"Auto_Play", "&Auto Play", "Ctrl+X", "Translation"},
+        {"Stop_AutoPlay", "&Stop Auto Play", "Ctrl+Y", "Translation"}, {"Zoom_In", "Zoom &In", "Ctrl+I", "View"},
+        {"Zoom_Out", "Zoom &Out", "Ctrl+T", "View"}, {"Next_picture", "&Next Picture", "F1", "View"},
+        {"precursive_picture", "&Precursive Picture", "F2", "View"}, {"Go_to_First", "Go to First", "F3", "View"},
+        {"Go_to_Last", "Go to last", "F4", "View"}, {"AboutImage", "About Vellupix", "Ctrl+V", "Help"},
+        {"Content", "&Content", "Ctrl+C", "Help"},
+    };
+    for (const QStringList &row : expected) {
+        QAction *a = f.frame->menuItem(row[0].toStdString());
+        QVERIFY2(a, qPrintable(row[0]));
+        QCOMPARE(a->text(), row[1]);
+        QCOMPARE(a->shortcut(), QKeySequence(row[2]));
+        QVERIFY(a->isEnabled() && a->isVisible() && !a->isChecked());
+        bool inParent = false;
+        for (QObject *o : a->associatedObjects())
+            if (auto *menu = qobject_cast<QMenu *>(o); menu && menu->objectName() == row[3])
+                inParent = true;
+        QVERIFY2(inParent, qPrintable(row[0]));
+    }
+    QStringList bar;
+    for (QAction *a : f.frame->menuBar()->actions())
+        bar << a->text();
+    QCOMPARE(bar, (QStringList{"&File", "&Translation", "&View", "&Help", "&Exit"}));
+    QMenu *file = f.frame->findChild<QMenu *>("File");
+    QStringList fileItems;
+    for (QAction *a : file->actions())
+        fileItems << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(fileItems, (QStringList{"&New", "&Open", "-", "&Save", "Save &As"}));
+    QMenu *translation = f.frame->findChild<QMenu *>("Translation");
+    QCOMPARE(translation->actions().first()->text(), QStringLiteral("&Rotate"));
+}
+
+void TestCommands::inertItemsDoNothing()
+{
+    FrameFixture f;
+    for (auto key : {Qt::Key_N, Qt::Key_A, Qt::Key_P, Qt::Key_M, Qt::Key_C})
+        QTest::keyClick(f.frame.get(), key, Qt::ControlModifier);
+    for (const char *name : {"New", "Save_As", "Rotate90", "Rotate180", "Content"})
+        f.frame->menuItem(name)->trigger();
+    QVERIFY(f.dialogs.boxes.isEmpty());
+    QVERIFY(f.dialogs.fileDialogs.isEmpty());
+    QVERIFY(!f.form1().isLoaded());
+    QCOMPARE(f.panel(1), QStringLiteral("Vellupix Ready"));
+}
+
+void TestCommands::toolbarButtons()
+{
+    FrameFixture f;
+    const QStringList tips = {"Open a new file", "", "Save the current file", "", "", "GO to the first picture", "",
+                              "Go to the next picture", "", "Go to the next picture", "", "Go to the last picture", "",
+                              "", "Delete the current picture", "", "Print the current picture", "",
+                              "Start the Auto Mode", "", "Stop the Auto Mode", "", "Magnify the current picture", "",
+                              "Shrink the current picture", "", "About some question", "", "Exit the Velupix"};
+    QCOMPARE(f.frame->Toolbar1()->actions().size(), 29);
+    for (int k = 1; k <= 29; ++k) {
+        QAction *b = f.frame->Button(k);
+        QCOMPARE(f.frame->Toolbar1()->actions().at(k - 1), b);
+        if (tips[k - 1].isEmpty())
+            continue;
+        QCOMPARE(b->toolTip(), tips[k - 1]);
+        QVERIFY2(!b->icon().isNull(), qPrintable(tips[k - 1]));
+        QCOMPARE(b->isCheckable(), k == 19 || k == 21 || k == 27);
+    }
+    QCOMPARE(f.frame->Toolbar1()->widgetForAction(f.frame->Button(18)), static_cast<QWidget *>(f.frame->Slider1()));
+}
+
+void TestCommands::toolbarClicksRunTheMenuHandlers()
+{
+    QTemporaryDir dir;
+    const QString a = write(dir.path(), "a.png", QSize(40, 40));
+    write(dir.path(), "b.png", QSize(40, 40));
+    write(dir.path(), "c.png", QSize(40, 40));
+    FrameFixture f;
+    auto click = [&](int k) {
+        auto *button = qobject_cast<QToolButton *>(f.frame->Toolbar1()->widgetForAction(f.frame->Button(k)));
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+    };
+    f.dialogs.files.append(a);
+    click(1);
+    QCOMPARE(f.panel(3), QStringLiteral("1 of  3 Pictures"));
+    click(10);
+    QCOMPARE(f.panel(3), QStringLiteral("2 of  3 Pictures"));
+    click(12);
+    QCOMPARE(f.panel(3), QStringLiteral("3 of  3 Pictures"));
+    click(8);
+    QCOMPARE(f.panel(3), QStringLiteral("2 of  3 Pictures"));
+    click(6);
+    QCOMPARE(f.panel(3), QStringLiteral("1 of  3 Pictures"));
+    click(23);
+    QCOMPARE(f.form1().Picture1().Width(), 900.0f);
+    click(25);
+    QCOMPARE(f.form1().Picture1().Width(), 540.0f);
+    click(3); // Save dialog, cancelled
+    QCOMPARE(f.dialogs.fileDialogs.last().save, true);
+    const int boxes = f.dialogs.boxes.size();
+    click(15);
+    click(17);
+    click(27);
+    QVERIFY(f.frame->Button(27)->isChecked()); // only its own look changes
+    QCOMPARE(f.dialogs.boxes.size(), boxes);
+    QCOMPARE(f.frame->frmAbout().child().subWindow()->isVisible(), true); // the splash, untouched
+    f.dialogs.answers.append(vb::vbNo);
+    click(29);
+    QCOMPARE(f.lastBox().caption, QStringLiteral("Question"));
+}
+
+void TestCommands::startStopSwitchOnlyFromTheToolbar()
+{
+    FrameFixture f;
+    f.frame->Toolbar1_ButtonClick(19);
+    QVERIFY(!f.frame->Button(19)->isEnabled());
+    QVERIFY(f.frame->Button(21)->isEnabled());
+    QVERIFY(f.form1().Timer1().isActive());
+    f.frame->Toolbar1_ButtonClick(21);
+    QVERIFY(f.frame->Button(19)->isEnabled());
+    QVERIFY(!f.frame->Button(21)->isEnabled());
+    QVERIFY(!f.form1().Timer1().isActive());
+    f.frame->menuItem("Auto_Play")->trigger();
+    QVERIFY(f.form1().Timer1().isActive());
+    QVERIFY(f.frame->Button(19)->isEnabled());
+    QVERIFY(!f.frame->Button(21)->isEnabled());
+}
+
+void TestCommands::saveWritesTheShownPicture()
+{
+    QTemporaryDir dir;
+    const QString opened = write(dir.path(), "a.png", QSize(64, 48));
+    write(dir.path(), "b.png");
+    FrameFixture f;
+    f.open(opened);
+    const QStringList panels{f.panel(1), f.panel(2), f.panel(3)};
+    f.frame->Zoom_In_Click();
+    f.dialogs.files.append(dir.filePath("copy.jpg"));
+    f.frame->Save_Click();
+    QVERIFY2(f.dialogs.boxes.isEmpty(), qPrintable(f.lastBox().prompt));
+    const FileDialogRequest &request = f.dialogs.fileDialogs.last().request;
+    QCOMPARE(request.title, QStringLiteral("打开文件"));
+    QCOMPARE(request.fileName, opened);
+    QImageReader reader(dir.filePath("copy.jpg"));
+    reader.setDecideFormatFromContent(true);
+    QCOMPARE(reader.format(), QByteArray("jpeg"));
+    QCOMPARE(reader.read().size(), QSize(64, 48)); // natural size, also after a zoom
+    QCOMPARE((QStringList{f.panel(1), f.panel(2), f.panel(3)}), panels);
+    QCOMPARE(f.form1().File1().ListCount(), 2);
+    QCOMPARE(f.module1().Index, 0);
+}
+
+void TestCommands::saveCancelAndNoPicture()
+{
+    QTemporaryDir dir;
+    FrameFixture f;
+    f.frame->Save_Click(); // no picture: the dialog is cancelled, nothing happens
+    QVERIFY(f.dialogs.boxes.isEmpty());
+    f.dialogs.files.append(dir.filePath("nothing.png"));
+    f.frame->Save_Click();
+    QCOMPARE(f.lastBox().prompt, QStringLiteral("Error Ocurred:There is no picture to save."));
+    QCOMPARE(f.lastBox().style, vb::vbOKOnly);
+    QCOMPARE(f.lastBox().caption, QStringLiteral("Error"));
+    QVERIFY(!QFile::exists(dir.filePath("nothing.png")));
+    f.frame->Save_Click(); // a name is left in the dialog, but this one is cancelled
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+}
+
+void TestCommands::aboutCountsAcrossShowings()
+{
+    FrameFixture f;
+    FrmAbout &about = f.frame->frmAbout();
+    about.Timer1_Timer();
+    about.Timer1_Timer();
+    about.child().subWindow()->close(); // by hand after two ticks
+    QVERIFY(!about.isLoaded());
+    f.frame->AboutImage_Click();
+    QVERIFY(about.window()->Timer1->isActive());
+    for (int i = 0; i < 3; ++i)
+        about.Timer1_Timer();
+    QVERIFY(about.isLoaded());
+    about.Timer1_Timer(); // the sixth tick overall
+    QVERIFY(!about.isLoaded());
+    f.frame->AboutImage_Click();
+    for (int i = 0; i < 20; ++i)
+        about.Timer1_Timer();
+    QVERIFY(about.isLoaded()); // past six it stays open
+    about.n = 2147483647;
+    about.Timer1_Timer();
+    QCOMPARE(about.n, 2147483647);
+    QVERIFY(about.isLoaded());
+}
+
+void TestCommands::aboutCommandNeitherReloadsNorMoves()
+{
+    FrameFixture f;
+    FrmAbout &about = f.frame->frmAbout();
+    FrmAboutWindow *splash = about.window();
+    about.Timer1_Timer();
+    about.child().subWindow()->move(5, 7);
+    QTest::keyClick(f.frame.get(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(about.window(), splash);
+    QCOMPARE(about.n, 1);
+    QCOMPARE(about.child().subWindow()->pos(), QPoint(5, 7));
+    QCOMPARE(splash->Label3->text(), QStringLiteral("Writed by: The Vellupix developers"));
+    QCOMPARE(splash->Label2->palette().color(QPalette::WindowText), QColor(0, 128, 128));
+    QVERIFY(splash->Label1->font().bold());
+}
+
+VELLUPIX_TEST_MAIN(TestCommands)
+#include "tst_commands.moc"
