@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs Vellupix on Debian 12.
-#   ./dev.sh run [FILE]   install what is missing, build, start the viewer
+#   ./dev.sh run          install what is missing, build, start the viewer
 #   ./dev.sh test         install what is missing, build, run every test
 #                         (also built with AddressSanitizer and UBSan)
-#   ./dev.sh bench        install what is missing, build, run the benchmark
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,18 +14,9 @@ packages=(
     desktop-file-utils appstream # the tests validate the desktop entry and metainfo
     dpkg-dev file               # the package test reads the .deb
 )
-extra_for() {
-    case "$1" in
-        bench) echo "xvfb xauth feh" ;;
-        *) ;;
-    esac
-}
-
 install_missing() {
-    local wanted=("${packages[@]}") missing=()
-    # shellcheck disable=SC2207
-    wanted+=($(extra_for "$1"))
-    for p in "${wanted[@]}"; do
+    local missing=()
+    for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -48,12 +38,12 @@ command=${1:-run}
 [ $# -gt 0 ] && shift
 case "$command" in
     run)
-        install_missing run
+        install_missing
         build build
-        exec build/vellupix "$@"
+        exec build/vellupix
         ;;
     test)
-        install_missing test
+        install_missing
         build build
         (cd build && ctest --output-on-failure --timeout 900)
         build build-sanitize -DVELLUPIX_SANITIZE=ON
@@ -62,13 +52,8 @@ case "$command" in
             LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
             ctest --output-on-failure --timeout 1800)
         ;;
-    bench)
-        install_missing bench
-        build build
-        build/bench/vellupix_bench "$@"
-        ;;
     *)
-        echo "usage: $0 run [FILE] | test | bench" >&2
+        echo "usage: $0 run | test" >&2
         exit 2
         ;;
 esac
