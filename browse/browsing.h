@@ -19,6 +19,9 @@ public:
     Browsing(Module1 &module1, Form1 &form1, StatusBar &statusBar, const ErrorReport &report, PictureCache &cache);
 
     void Open_Click();
+    // Opens a file exactly as if it had been chosen in the Open dialog: a
+    // file named on the command line by a file manager.
+    void Open_File(const QString &path);
     void Save_Click();
 
     void Go_to_First_Click();
@@ -37,6 +40,7 @@ private:
     template <typename FirstStep, typename EndRule>
     void navigate(FirstStep firstStep, EndRule endRule);
     void ShowPicture();
+    void openChosenFile();
     // Assigning a picture and centring the box on its new size: every show.
     void showInBox(const QImage &image);
     void writePanel1();

@@ -19,7 +19,23 @@ void Browsing::Open_Click()
     CommonDialog &dialog = m_form1.commDilg();
     dialog.Filter = kPictureFilter;
     dialog.ShowOpen();
+    openChosenFile();
+}
 
+void Browsing::Open_File(const QString &path)
+{
+    m_form1.Show();
+    CommonDialog &dialog = m_form1.commDilg();
+    dialog.Filter = kPictureFilter;
+    const QFileInfo info(path);
+    dialog.FileName = info.absoluteFilePath();
+    dialog.FileTitle = info.fileName();
+    openChosenFile();
+}
+
+void Browsing::openChosenFile()
+{
+    CommonDialog &dialog = m_form1.commDilg();
     m_report.trapped(traps::Open, [&] {
         if (dialog.FileName.isEmpty())
             return; // cancelled: nothing is listed, moved or rewritten

@@ -36,6 +36,7 @@ private slots:
     void fileInTheRootFolder();
     void ctrlOOpensThroughTheMenu();
     void closedWindowComesBackInItsDesignState();
+    void fileNamedOnTheCommandLine();
 };
 
 void TestOpen::opensTheChosenEntryOfItsFolder()
@@ -209,6 +210,29 @@ void TestOpen::closedWindowComesBackInItsDesignState()
     QCOMPARE(f.form1().commDilg().DialogTitle, QString());
     QCOMPARE(f.form1().BeginPosX, 42.0f); // window-level variables outlive the controls
     QCOMPARE(f.dialogs.fileDialogs.last().request.title, QString());
+}
+
+void TestOpen::fileNamedOnTheCommandLine()
+{
+    QTemporaryDir dir;
+    write(dir.path(), "a.png");
+    const QString chosen = write(dir.path(), "b.png", QSize(25, 15));
+    FrameFixture f;
+    f.frame->Open_File(chosen);
+    QVERIFY(f.dialogs.fileDialogs.isEmpty()); // no dialog is shown
+    QVERIFY(f.dialogs.boxes.isEmpty());
+    QCOMPARE(f.panel(1), chosen);
+    QCOMPARE(f.panel(2), QStringLiteral("There are 2 Pictures in the current Path"));
+    QCOMPARE(f.panel(3), QStringLiteral("2 of  2 Pictures"));
+    QCOMPARE(f.form1().commDilg().DialogTitle, QStringLiteral("打开文件"));
+
+    testpictures::writeText(dir.filePath("c.txt"), "words");
+    f.frame->Open_File(dir.filePath("c.txt"));
+    QVERIFY(f.lastBox().prompt.startsWith(QStringLiteral("Error!")));
+    f.frame->Open_File(dir.filePath("missing.png"));
+    QCOMPARE(f.dialogs.boxes.size(), 2);
+    QVERIFY2(f.lastBox().prompt.contains(u"cannot be found"), qPrintable(f.lastBox().prompt));
+    QCOMPARE(f.panel(1), chosen);
 }
 
 VELLUPIX_TEST_MAIN(TestOpen)
