@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The picture to open."), QStringLiteral("[file]"));
-    QCoreApplication::setApplicationName(QStringLiteral("vellupix"));
+    QCoreApplication::setApplicationName(QStringLiteral("org.vellupix.Vellupix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLUPIX_VERSION));
     // Parsed before the window system is touched, so that --help and
     // --version answer on a machine without a display.
@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vellupix"));
-    QApplication::setDesktopFileName(QStringLiteral("vellupix"));
+    QApplication::setDesktopFileName(QStringLiteral("org.vellupix.Vellupix"));
 
     QtDialogs dialogs;
     MDIForm1 frame(dialogs);

@@ -140,6 +140,11 @@ void MDIForm1::buildToolbar()
             action->setCheckable(def.style == ButtonStyle::Check);
             connect(action, &QAction::triggered, this, [this, k] { Toolbar1_ButtonClick(k); });
             m_toolbar->addAction(action);
+            // A screen reader names the command and reads the tooltip to it.
+            if (QWidget *button = m_toolbar->widgetForAction(action)) {
+                button->setAccessibleName(action->text());
+                button->setAccessibleDescription(action->toolTip());
+            }
             break;
         }
         action->setObjectName(QStringLiteral("Button%1").arg(k));

@@ -6,6 +6,7 @@ character grids so that a change is a readable diff.
 """
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -209,12 +210,39 @@ def write_cursor(path):
     write_xpm(os.path.splitext(path)[0] + '.xpm', HAND, {'.': 'None', 'X': '#000000', 'o': '#FFFFFF'})
 
 
+def write_png(path, rows, palette, size):
+    """The pixel art scaled by whole steps (nearest neighbour), as RGBA PNG."""
+    n = len(rows)
+
+    def rgba(ch):
+        col = palette[ch]
+        if col == 'None':
+            return b'\0\0\0\0'
+        return bytes.fromhex(col[1:]) + b'\xff'
+
+    raw = b''
+    for y in range(size):
+        row = rows[y * n // size]
+        raw += b'\0' + b''.join(rgba(row[x * n // size]) for x in range(size))
+
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff)
+
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0))
+                + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
 def main():
     for name, rows in TOOLBAR.items():
         assert len(rows) == 16 and all(len(r) == 16 for r in rows), name
         write_xpm(os.path.join(HERE, 'toolbar', name + '.xpm'), rows, PALETTE)
     rows, pal = frame_icon()
     write_xpm(os.path.join(HERE, 'icons', 'vellupix.xpm'), rows, pal)
+    for size in (16, 32, 48, 64, 128, 256):
+        write_png(os.path.join(HERE, 'hicolor', '%dx%d' % (size, size), 'apps', 'org.vellupix.Vellupix.png'),
+                  rows, pal, size)
     rows, pal = child_icon()
     write_xpm(os.path.join(HERE, 'icons', 'picture_window.xpm'), rows, pal)
     rows, pal = logo()

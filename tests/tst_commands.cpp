@@ -4,6 +4,7 @@
 #include "support/testmain.h"
 #include "support/testpictures.h"
 
+#include <QAccessible>
 #include <QImageReader>
 #include <QLabel>
 #include <QSlider>
@@ -28,6 +29,7 @@ private slots:
     void saveCancelAndNoPicture();
     void aboutCountsAcrossShowings();
     void aboutCommandNeitherReloadsNorMoves();
+    void accessibleNamesAndDescriptions();
 };
 
 void TestCommands::menuTree()
@@ -240,6 +242,31 @@ void TestCommands::aboutCommandNeitherReloadsNorMoves()
     QCOMPARE(splash->Label3->text(), QStringLiteral("Writed by: The Vellupix developers"));
     QCOMPARE(splash->Label2->palette().color(QPalette::WindowText), QColor(0, 128, 128));
     QVERIFY(splash->Label1->font().bold());
+}
+
+void TestCommands::accessibleNamesAndDescriptions()
+{
+    FrameFixture f;
+    auto read = [](QObject *o, QAccessible::Text t) {
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(o);
+        return iface ? iface->text(t) : QStringLiteral("<none>");
+    };
+    QWidget *next = f.frame->Toolbar1()->widgetForAction(f.frame->Button(10));
+    QCOMPARE(read(next, QAccessible::Name), QStringLiteral("Next Picture"));
+    QCOMPARE(read(next, QAccessible::Description), QStringLiteral("Go to the next picture"));
+    QWidget *previous = f.frame->Toolbar1()->widgetForAction(f.frame->Button(8));
+    QCOMPARE(read(previous, QAccessible::Name), QStringLiteral("Previous Picture"));
+    QCOMPARE(read(f.frame->Slider1(), QAccessible::Name), QStringLiteral("Slide show speed"));
+    QCOMPARE(read(f.frame->frmAbout().window(), QAccessible::Name), QStringLiteral("About Vellupix"));
+    f.frame->Open_Click();
+    QCOMPARE(read(&f.form1().window(), QAccessible::Name), QStringLiteral("Picture window"));
+    // Each status panel reads as the user sees it, and says which it is.
+    const QList<QLabel *> panels = f.frame->StatusBar1()->findChildren<QLabel *>();
+    QCOMPARE(panels.size(), 4);
+    QCOMPARE(read(panels[0], QAccessible::Name), QStringLiteral("Vellupix Ready"));
+    QCOMPARE(read(panels[0], QAccessible::Description), QStringLiteral("Status panel 1"));
+    f.form1().Picture1_MouseMove({0, 0, 15, 30});
+    QCOMPARE(read(panels[3], QAccessible::Name), QStringLiteral("XScale:15  YScale:30"));
 }
 
 VELLUPIX_TEST_MAIN(TestCommands)
