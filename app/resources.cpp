@@ -43,7 +43,13 @@ QIcon toolbarImage(int n)
         return QIcon();
     // The image list's mask colour: silver is the background, never the art.
     pixmap.setMask(pixmap.createMaskFromColor(QColor(192, 192, 192), Qt::MaskInColor));
-    return QIcon(pixmap);
+    QIcon icon(pixmap);
+    // On a screen with twice the pixels the art is doubled pixel for pixel,
+    // never smoothed into a blur.
+    QPixmap doubled = pixmap.scaled(pixmap.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    doubled.setDevicePixelRatio(2.0);
+    icon.addPixmap(doubled);
+    return icon;
 }
 
 QByteArray handCursorPath()

@@ -103,6 +103,14 @@ void TestCommands::toolbarButtons()
         QCOMPARE(b->isCheckable(), k == 19 || k == 21 || k == 27);
     }
     QCOMPARE(f.frame->Toolbar1()->widgetForAction(f.frame->Button(18)), static_cast<QWidget *>(f.frame->Slider1()));
+
+    // At a device pixel ratio of 2 the 16-pixel art is doubled, not blurred:
+    // every 2 x 2 block is one colour.
+    const QImage sharp = f.frame->Button(1)->icon().pixmap(QSize(16, 16), 2.0).toImage();
+    QCOMPARE(sharp.size(), QSize(32, 32));
+    for (int y = 0; y < 32; y += 2)
+        for (int x = 0; x < 32; x += 2)
+            QCOMPARE(sharp.pixel(x + 1, y + 1), sharp.pixel(x, y));
 }
 
 void TestCommands::toolbarClicksRunTheMenuHandlers()

@@ -6,6 +6,7 @@
 #include "platform/filelist.h"
 #include "platform/naturalorder.h"
 #include "platform/picture.h"
+#include "platform/picturebox.h"
 #include "platform/twips.h"
 #include "support/testmain.h"
 #include "support/testpictures.h"
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFileSystemModel>
 #include <QImageReader>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -95,6 +97,7 @@ private slots:
     void addAndSubtractDetectOverflow();
     void twipsFollowTheLogicalDpi();
 
+    void pictureIsSharpAtDoubleDensity();
     void naturalOrder_data();
     void naturalOrder();
     void fileListHoldsOnlyRegularFiles();
@@ -169,6 +172,30 @@ void TestPlatform::twipsFollowTheLogicalDpi()
     const TwipScale doubled{96, 2};
     QCOMPARE(doubled.pictureTwips(100), 750.0f);
     QCOMPARE(doubled.toPixels(doubled.pictureTwips(100)), 50.0);
+}
+
+void TestPlatform::pictureIsSharpAtDoubleDensity()
+{
+    QImage picture(4, 4, QImage::Format_RGB32);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            picture.setPixel(x, y, qRgb(x * 60, y * 60, (x + y) * 30));
+    PictureBox box;
+    box.setScale({96, 2});
+    box.setPicture(picture);
+    QCOMPARE(box.Width(), 30.0f); // two logical pixels
+
+    QImage screen(8, 8, QImage::Format_RGB32);
+    screen.setDevicePixelRatio(2);
+    screen.fill(Qt::gray);
+    {
+        QPainter painter(&screen);
+        box.paint(painter, QRect(0, 0, 4, 4));
+    }
+    // One picture pixel to one device pixel: nothing interpolated.
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            QCOMPARE(screen.pixel(x, y), picture.pixel(x, y));
 }
 
 void TestPlatform::naturalOrder_data()
