@@ -4,7 +4,6 @@
 #include "browse/browsing.h"
 
 #include "browse/form1.h"
-#include "browse/picturecache.h"
 #include "platform/checked.h"
 #include "platform/statusbar.h"
 
@@ -36,11 +35,9 @@ void Browsing::Timer1_Timer()
                 return;
             if (m_module1.Index > count - 1)
                 m_module1.Index = 0;
-            list.setListIndex(m_module1.Index);
-            showInBox(m_cache.LoadPicture(m_form1.selectedPath()));
-            // The panel names the picture on screen, as after every other show.
-            writePanel1();
-            writePanel3();
+            // Shown as every step shows, panel 1 included, so that the panel
+            // names the picture on screen.
+            ShowPicture(Travel::Forward);
         },
         &m_tickBoxOpen);
 }

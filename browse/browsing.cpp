@@ -7,6 +7,9 @@
 
 #include <QDir>
 
+#include <algorithm>
+#include <vector>
+
 Browsing::Browsing(Module1 &module1, Form1 &form1, StatusBar &statusBar, const ErrorReport &report,
                    PictureCache &cache)
     : m_module1(module1), m_form1(form1), m_statusBar(statusBar), m_report(report), m_cache(cache)
@@ -31,11 +34,45 @@ void Browsing::writePanel3()
                                     + QString::number(m_form1.File1().ListCount()) + QStringLiteral(" Pictures"));
 }
 
+void Browsing::readAhead(Travel travel)
+{
+    FileListBox &list = m_form1.File1();
+    const std::int64_t count = list.ListCount(); // listed already by the step that called us
+    const std::int64_t here = m_module1.Index;
+    std::vector<QByteArray> wanted;
+    const auto want = [&](std::int64_t index) {
+        if (count == 0 || index < 0 || index >= count || index == here)
+            return;
+        const QByteArray path = joinNativePath(m_form1.Dir1().Path(), list.nativeFileName(std::int32_t(index)));
+        if (std::find(wanted.begin(), wanted.end(), path) == wanted.end())
+            wanted.push_back(path);
+    };
+    if (travel == Travel::Forward) {
+        // Next and the slide show wrap past the last entry to the first.
+        want(count ? (here + 1) % count : 0);
+        want(count ? (here + 2) % count : 0);
+    } else {
+        want(here - 1);
+    }
+    m_cache.prefetch(wanted);
+}
+
 // The show-picture sequence: the entry at Index, shown and reported.
-void Browsing::ShowPicture()
+void Browsing::ShowPicture(Travel travel)
 {
     m_form1.File1().setListIndex(m_module1.Index);
-    showInBox(m_cache.LoadPicture(m_form1.selectedPath()));
+    QImage image;
+    try {
+        image = m_cache.LoadPicture(m_form1.selectedPath());
+    } catch (const RuntimeError &) {
+        // The step passes over a file that cannot be shown; the one after it
+        // is read while the user reads the report.
+        readAhead(travel);
+        throw;
+    }
+    // Started before the show, so the workers decode while the window paints.
+    readAhead(travel);
+    showInBox(image);
     writePanel1();
     writePanel3();
 }

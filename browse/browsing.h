@@ -37,9 +37,14 @@ public:
     void Slider1_LostFocus();
 
 private:
+    // Which way the user is moving through the list, for reading ahead.
+    enum class Travel { Forward, Backward };
+
     template <typename FirstStep, typename EndRule>
-    void navigate(FirstStep firstStep, EndRule endRule);
-    void ShowPicture();
+    void navigate(Travel travel, FirstStep firstStep, EndRule endRule);
+    void ShowPicture(Travel travel);
+    // Asks the cache for the pictures the next step in that direction shows.
+    void readAhead(Travel travel);
     void openChosenFile();
     // Assigning a picture and centring the box on its new size: every show.
     void showInBox(const QImage &image);

@@ -9,7 +9,7 @@
 #include "platform/checked.h"
 
 template <typename FirstStep, typename EndRule>
-void Browsing::navigate(FirstStep firstStep, EndRule endRule)
+void Browsing::navigate(Travel travel, FirstStep firstStep, EndRule endRule)
 {
     m_report.trapped(traps::Navigation, [&] {
         FileListBox &list = m_form1.File1();
@@ -18,7 +18,7 @@ void Browsing::navigate(FirstStep firstStep, EndRule endRule)
         if (count == 0)
             return;
         m_module1.Index = endRule(m_module1.Index, count);
-        ShowPicture();
+        ShowPicture(travel);
     });
 }
 
@@ -31,22 +31,23 @@ std::int32_t noEndRule(std::int32_t index, std::int32_t)
 
 void Browsing::Go_to_First_Click()
 {
-    navigate([](std::int32_t, FileListBox &) { return 0; }, noEndRule);
+    navigate(Travel::Forward, [](std::int32_t, FileListBox &) { return 0; }, noEndRule);
 }
 
 void Browsing::Go_to_Last_Click()
 {
-    navigate([](std::int32_t, FileListBox &list) { return checked::sub(list.ListCount(), 1); }, noEndRule);
+    navigate(Travel::Backward, [](std::int32_t, FileListBox &list) { return checked::sub(list.ListCount(), 1); },
+             noEndRule);
 }
 
 void Browsing::Next_picture_Click()
 {
-    navigate([](std::int32_t index, FileListBox &) { return checked::add(index, 1); },
+    navigate(Travel::Forward, [](std::int32_t index, FileListBox &) { return checked::add(index, 1); },
              [](std::int32_t index, std::int32_t count) { return index > count - 1 ? 0 : index; });
 }
 
 void Browsing::precursive_picture_Click()
 {
-    navigate([](std::int32_t index, FileListBox &) { return checked::sub(index, 1); },
+    navigate(Travel::Backward, [](std::int32_t index, FileListBox &) { return checked::sub(index, 1); },
              [](std::int32_t index, std::int32_t) { return index < 0 ? 0 : index; });
 }

@@ -65,5 +65,6 @@ void Browsing::openChosenFile()
                                         + QStringLiteral(" Pictures in the current Path"));
         writePanel1();
         writePanel3();
+        readAhead(Travel::Forward);
     });
 }

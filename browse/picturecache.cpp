@@ -1,8 +1,242 @@
 #include "browse/picturecache.h"
 
-#include "platform/picture.h"
+#include "platform/runtimeerror.h"
+
+#include <QRunnable>
+#include <QThread>
+
+#include <algorithm>
+
+#include <unistd.h>
+
+PictureCache::PictureCache(std::int64_t budgetBytes, int workers, Decoder decoder)
+    : m_budget(budgetBytes), m_decoder(decoder ? std::move(decoder) : Decoder(&picture::LoadPicture))
+{
+    m_pool.setMaxThreadCount(std::max(1, workers));
+    // Idle workers may go; a slide show keeps them busy anyway.
+    m_pool.setExpiryTimeout(10000);
+}
+
+PictureCache::~PictureCache()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_wanted.clear();
+        for (const EntryPtr &entry : std::as_const(m_entries)) {
+            if (entry->state == Entry::State::Queued)
+                entry->state = Entry::State::Ready; // a worker that gets to it leaves it
+        }
+    }
+    m_pool.waitForDone();
+}
+
+std::int64_t PictureCache::defaultBudgetBytes()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    const std::int64_t gib = std::int64_t(1) << 30;
+    if (pages <= 0 || pageSize <= 0)
+        return gib / 4;
+    return std::min(gib, std::int64_t(pages) * pageSize / 4);
+}
+
+int PictureCache::defaultWorkers()
+{
+    return std::max(1, QThread::idealThreadCount());
+}
+
+void PictureCache::read(Entry &entry)
+{
+    // Runs without the lock: decoding is the slow part and must not hold up
+    // the window thread's questions about other files.
+    picture::FileStamp stamp;
+    try {
+        entry.image = m_decoder(entry.path, &stamp);
+        entry.failed = false;
+    } catch (const RuntimeError &error) {
+        entry.image = QImage();
+        entry.error = error.description();
+        entry.failed = true;
+    }
+    entry.stamp = stamp;
+    entry.bytes = entry.image.sizeInBytes();
+}
 
 QImage PictureCache::LoadPicture(const QByteArray &nativePath)
 {
-    return picture::LoadPicture(nativePath);
+    if (nativePath.isEmpty() || nativePath.startsWith(":/"))
+        return m_decoder(nativePath, nullptr);
+
+    std::unique_lock lock(m_mutex);
+    m_current = nativePath;
+    EntryPtr entry = m_entries.value(nativePath);
+    if (entry && entry->state == Entry::State::Queued) {
+        // Asked for before a worker got to it: no point waiting in line.
+        entry->state = Entry::State::Running;
+        lock.unlock();
+        read(*entry);
+        lock.lock();
+        entry->state = Entry::State::Ready;
+        ++m_counters.decodedHere;
+        m_changed.notify_all();
+    } else if (entry && entry->state == Entry::State::Running) {
+        ++m_counters.waited;
+        m_changed.wait(lock, [&] { return entry->state == Entry::State::Ready; });
+    } else if (entry) {
+        ++m_counters.taken;
+    }
+
+    if (entry) {
+        lock.unlock();
+        // A file replaced, rewritten or deleted since it was read is read again,
+        // so that what is shown and reported is always the file as it is now.
+        const bool current = entry->stamp.isValid() && picture::stampOf(nativePath) == entry->stamp;
+        lock.lock();
+        if (!current) {
+            if (m_entries.value(nativePath) == entry)
+                m_entries.remove(nativePath);
+            entry.reset();
+        }
+    }
+    if (!entry) {
+        entry = std::make_shared<Entry>();
+        entry->path = nativePath;
+        entry->state = Entry::State::Running;
+        m_entries.insert(nativePath, entry);
+        lock.unlock();
+        read(*entry);
+        lock.lock();
+        entry->state = Entry::State::Ready;
+        ++m_counters.decodedHere;
+        m_changed.notify_all();
+        if (!entry->stamp.isValid() && m_entries.value(nativePath) == entry)
+            m_entries.remove(nativePath); // nothing to tell later whether it is still true
+    }
+    entry->lastUse = ++m_clock;
+    trim(lock);
+
+    if (entry->failed)
+        throw RuntimeError(entry->error);
+    return entry->image;
+}
+
+void PictureCache::prefetch(const std::vector<QByteArray> &nativePaths)
+{
+    std::lock_guard lock(m_mutex);
+    m_wanted = nativePaths;
+    // Queued work for files no longer wanted is dropped; what is running
+    // finishes and is kept if the budget allows.
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        const EntryPtr &entry = it.value();
+        if (entry->state == Entry::State::Queued
+            && std::find(m_wanted.begin(), m_wanted.end(), it.key()) == m_wanted.end()) {
+            entry->state = Entry::State::Ready; // the worker that gets to it leaves it
+            it = m_entries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    int priority = int(nativePaths.size());
+    for (const QByteArray &path : nativePaths) {
+        --priority;
+        if (path.isEmpty() || path.startsWith(":/") || m_entries.contains(path))
+            continue;
+        auto entry = std::make_shared<Entry>();
+        entry->path = path;
+        m_entries.insert(path, entry);
+        ++m_pending;
+        m_pool.start(QRunnable::create([this, entry] { readAhead(entry); }), priority);
+    }
+}
+
+void PictureCache::readAhead(const EntryPtr &entry)
+{
+    std::unique_lock lock(m_mutex);
+    if (entry->state != Entry::State::Queued) {
+        // Dropped, or taken over by the window thread.
+        --m_pending;
+        m_changed.notify_all();
+        return;
+    }
+    entry->state = Entry::State::Running;
+    lock.unlock();
+    read(*entry);
+    lock.lock();
+    entry->state = Entry::State::Ready;
+    entry->lastUse = ++m_clock;
+    ++m_counters.decodedAhead;
+    --m_pending;
+    if (!entry->stamp.isValid() && m_entries.value(entry->path) == entry)
+        m_entries.remove(entry->path);
+    trim(lock);
+    m_changed.notify_all();
+}
+
+std::int64_t PictureCache::readyBytes() const
+{
+    std::int64_t total = 0;
+    for (const EntryPtr &entry : m_entries) {
+        if (entry->state == Entry::State::Ready)
+            total += entry->bytes;
+    }
+    return total;
+}
+
+void PictureCache::trim(std::unique_lock<std::mutex> &)
+{
+    // Least recently used first; the shown picture and the wanted ones go
+    // last, and the shown one never (the box holds it anyway).
+    std::int64_t total = readyBytes();
+    while (total > m_budget) {
+        EntryPtr victim;
+        bool victimWanted = true;
+        for (const EntryPtr &entry : std::as_const(m_entries)) {
+            if (entry->state != Entry::State::Ready || entry->path == m_current)
+                continue;
+            const bool wanted = std::find(m_wanted.begin(), m_wanted.end(), entry->path) != m_wanted.end();
+            if (!victim || (victimWanted && !wanted)
+                || (wanted == victimWanted && entry->lastUse < victim->lastUse)) {
+                victim = entry;
+                victimWanted = wanted;
+            }
+        }
+        if (!victim)
+            break;
+        total -= victim->bytes;
+        m_entries.remove(victim->path);
+    }
+}
+
+PictureCache::Counters PictureCache::counters() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_counters;
+}
+
+std::int64_t PictureCache::cachedBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return readyBytes();
+}
+
+bool PictureCache::holds(const QByteArray &nativePath) const
+{
+    std::lock_guard lock(m_mutex);
+    const EntryPtr entry = m_entries.value(nativePath);
+    return entry && entry->state == Entry::State::Ready;
+}
+
+void PictureCache::waitForReadAhead()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_pending == 0; });
+}
+
+void PictureCache::clear()
+{
+    waitForReadAhead();
+    std::lock_guard lock(m_mutex);
+    m_entries.clear();
+    m_wanted.clear();
+    m_current.clear();
 }

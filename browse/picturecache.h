@@ -1,14 +1,102 @@
 #pragma once
 
-#include <QByteArray>
-#include <QImage>
+#include "platform/picture.h"
 
-// Where the commands get their pictures from. Today it decodes on the spot;
-// it is the one place where reading ahead can be added without the commands
-// knowing.
+#include <QByteArray>
+#include <QHash>
+#include <QImage>
+#include <QString>
+#include <QThreadPool>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// Where the commands get their pictures from. It reads ahead on worker
+// threads what the user is likely to ask for next and keeps what was read
+// within a byte budget, yet every answer is the one a load on the spot would
+// give: the same picture, or the same error raised when the file is asked
+// for, never before. A file whose stamp changed since it was read is read
+// again.
 class PictureCache
 {
 public:
-    // Same results and errors as the platform's picture loader.
+    // Reads a file and gives its stamp; the platform's loader unless a test
+    // wants to hold or count decodes.
+    using Decoder = std::function<QImage(const QByteArray &nativePath, picture::FileStamp *stamp)>;
+
+    explicit PictureCache(std::int64_t budgetBytes = defaultBudgetBytes(), int workers = defaultWorkers(),
+                          Decoder decoder = {});
+    // Waits for the workers: none may outlive the cache it writes into.
+    ~PictureCache();
+
+    PictureCache(const PictureCache &) = delete;
+    PictureCache &operator=(const PictureCache &) = delete;
+
+    // Same results and errors as the platform's picture loader. Takes a
+    // picture read ahead, waits for one being read, and reads it here
+    // otherwise.
     QImage LoadPicture(const QByteArray &nativePath);
+
+    // The files worth reading ahead now, most wanted first. Reading ahead of
+    // earlier wishes that has not started yet is dropped.
+    void prefetch(const std::vector<QByteArray> &nativePaths);
+
+    // A quarter of the physical memory, at most 1 GiB.
+    static std::int64_t defaultBudgetBytes();
+    // One per core: the window thread mostly waits while a worker decodes.
+    static int defaultWorkers();
+
+    struct Counters
+    {
+        int decodedHere = 0;  // read on the caller's thread
+        int decodedAhead = 0; // read by a worker
+        int taken = 0;        // answered from what was read ahead or kept
+        int waited = 0;       // answered after waiting for a worker
+    };
+    Counters counters() const;
+    std::int64_t cachedBytes() const;
+    std::int64_t budgetBytes() const { return m_budget; }
+    bool holds(const QByteArray &nativePath) const; // read and kept, whatever its result
+    // Until no reading ahead is queued or running.
+    void waitForReadAhead();
+    // Forgets everything kept: the next load of any file is cold.
+    void clear();
+
+private:
+    struct Entry
+    {
+        enum class State { Queued, Running, Ready };
+        QByteArray path;
+        State state = State::Queued;
+        QImage image;
+        QString error; // the run-time error's description when reading failed
+        bool failed = false;
+        picture::FileStamp stamp;
+        std::int64_t bytes = 0;
+        std::uint64_t lastUse = 0;
+    };
+    using EntryPtr = std::shared_ptr<Entry>;
+
+    void read(Entry &entry);
+    void readAhead(const EntryPtr &entry);
+    void trim(std::unique_lock<std::mutex> &lock);
+    std::int64_t readyBytes() const;
+
+    const std::int64_t m_budget;
+    const Decoder m_decoder;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QHash<QByteArray, EntryPtr> m_entries;
+    std::vector<QByteArray> m_wanted;
+    QByteArray m_current; // the last file given out: kept while it is shown
+    std::uint64_t m_clock = 0;
+    int m_pending = 0;
+    Counters m_counters;
+
+    QThreadPool m_pool;
 };

@@ -137,6 +137,14 @@ QByteArray FileListBox::nativeFileName()
     return m_entries[size_t(m_listIndex)].name;
 }
 
+QByteArray FileListBox::nativeFileName(std::int32_t index)
+{
+    ensureListed();
+    if (index < 0 || index >= std::int32_t(m_entries.size()))
+        return {};
+    return m_entries[size_t(index)].name;
+}
+
 QString FileListBox::FileName()
 {
     return QFile::decodeName(nativeFileName());

@@ -62,6 +62,7 @@ public:
 
     QString FileName(); // empty when no entry is selected
     QByteArray nativeFileName();
+    QByteArray nativeFileName(std::int32_t index); // empty outside the list
 
     // Position of a name in the list, or -1.
     std::int32_t indexOf(const QByteArray &nativeName);

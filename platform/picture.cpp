@@ -86,8 +86,24 @@ static QImage readFrom(QImageReader &reader, const QString &name)
     return image;
 }
 
-QImage LoadPicture(const QByteArray &nativePath)
+static FileStamp stampFrom(const struct stat &st)
 {
+    return FileStamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
+                     std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+FileStamp stampOf(const QByteArray &nativePath)
+{
+    struct stat st;
+    if (nativePath.isEmpty() || ::stat(nativePath.constData(), &st) != 0)
+        return FileStamp();
+    return stampFrom(st);
+}
+
+QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
+{
+    if (stamp)
+        *stamp = FileStamp();
     if (nativePath.isEmpty())
         return QImage();
     applyAllocationLimit();
@@ -116,6 +132,8 @@ QImage LoadPicture(const QByteArray &nativePath)
             throw RuntimeError(QStringLiteral("\u201c%1\u201d is a folder, not a picture.").arg(name));
         throw RuntimeError(QStringLiteral("\u201c%1\u201d is not a regular file.").arg(name));
     }
+    if (stamp)
+        *stamp = stampFrom(st);
     if (st.st_size == 0) {
         ::close(fd);
         throw RuntimeError(QStringLiteral("The file \u201c%1\u201d is empty.").arg(name));

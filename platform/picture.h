@@ -15,10 +15,27 @@ namespace picture {
 // any pixel is decoded, from the size its header claims.
 constexpr std::int64_t kAllocationLimitBytes = std::int64_t(1) << 30;
 
+// What the file system says of a file's content: a file replaced, rewritten
+// or touched gets another stamp. Invalid when the file could not be asked.
+struct FileStamp
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = -1;
+    std::int64_t modifiedNs = 0;
+
+    bool isValid() const { return size >= 0; }
+    bool operator==(const FileStamp &) const = default;
+};
+
+// The stamp of the file a path names now (links followed).
+FileStamp stampOf(const QByteArray &nativePath);
+
 // Loads a picture by its native path (bytes exactly as the file system has
 // them). The empty name gives the empty picture. Paths starting with ":/" are
-// the program's own resources. Safe to call from any thread.
-QImage LoadPicture(const QByteArray &nativePath);
+// the program's own resources. Safe to call from any thread. When asked,
+// gives the stamp of the file that was read, also when its decoding failed.
+QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp = nullptr);
 
 // Writes a picture in the encoding its name's suffix asks for (a name without
 // a known suffix is written as a bitmap). The file is written beside the

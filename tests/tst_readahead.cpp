@@ -1,0 +1,376 @@
+// Reading ahead: pictures decoded by workers are the ones a load on the spot
+// would give, failures surface only when stepped onto, changed files are read
+// again, and the budget holds.
+
+#include "browse/picturecache.h"
+#include "platform/runtimeerror.h"
+#include "support/framefixture.h"
+#include "support/testmain.h"
+#include "support/testpictures.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+
+#include <fcntl.h>
+#include <zlib.h>
+#include <sys/stat.h>
+
+using testpictures::write;
+
+namespace {
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+// What the platform's loader says of a file: its picture, or its error.
+struct Outcome
+{
+    QImage image;
+    QString error;
+};
+
+Outcome loadWith(const std::function<QImage()> &load)
+{
+    try {
+        return {load(), QString()};
+    } catch (const RuntimeError &e) {
+        return {QImage(), e.description()};
+    }
+}
+
+// A decoder that counts its calls per file and can hold one file's decoding
+// until the test lets it go.
+class GatedDecoder
+{
+public:
+    QByteArray held;
+    std::binary_semaphore entered{0};
+    std::binary_semaphore release{0};
+
+    PictureCache::Decoder decoder()
+    {
+        return [this](const QByteArray &path, picture::FileStamp *stamp) {
+            {
+                std::lock_guard lock(m_mutex);
+                ++m_calls[path];
+            }
+            ++started;
+            if (path == held) {
+                entered.release();
+                release.acquire();
+            }
+            QImage image = picture::LoadPicture(path, stamp);
+            ++finished;
+            return image;
+        };
+    }
+    int calls(const QByteArray &path)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_calls[path];
+    }
+
+    std::atomic<int> started{0};
+    std::atomic<int> finished{0};
+
+private:
+    std::mutex m_mutex;
+    std::map<QByteArray, int> m_calls;
+};
+
+struct Pictures
+{
+    QTemporaryDir dir;
+    QList<QByteArray> paths;
+    explicit Pictures(int n, QSize size = QSize(64, 48))
+    {
+        for (int i = 0; i < n; ++i)
+            paths << native(write(dir.path(), QStringLiteral("p%1.png").arg(i + 1), size, QColor::fromHsv(i * 40, 200, 200)));
+    }
+};
+
+} // namespace
+
+class TestReadAhead : public QObject
+{
+    Q_OBJECT
+private slots:
+    void waitsForTheWorkerInsteadOfDecodingTwice();
+    void takesOverQueuedWork();
+    void dropsWorkNoLongerWanted();
+    void failuresAreTheLoadersAndComeWhenAsked_data();
+    void failuresAreTheLoadersAndComeWhenAsked();
+    void changedFilesAreReadAgain_data();
+    void changedFilesAreReadAgain();
+    void keepsWithinTheBudget();
+    void destructionWaitsForWorkers();
+
+    void stepsReadAheadInTheirDirection();
+    void prefetchedFailureIsReportedOnlyOnTheStep();
+};
+
+void TestReadAhead::waitsForTheWorkerInsteadOfDecodingTwice()
+{
+    Pictures pictures(1);
+    const QByteArray path = pictures.paths[0];
+    GatedDecoder gate;
+    gate.held = path;
+    PictureCache cache(std::int64_t(1) << 26, 2, gate.decoder());
+
+    cache.prefetch({path});
+    gate.entered.acquire(); // the worker is inside the decoder
+    // Released only once the window thread is seen waiting for that job.
+    std::thread releaser([&] {
+        while (cache.counters().waited == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        gate.release.release();
+    });
+    const QImage image = cache.LoadPicture(path);
+    releaser.join();
+
+    QCOMPARE(gate.calls(path), 1);
+    QCOMPARE(cache.counters().waited, 1);
+    QCOMPARE(cache.counters().decodedHere, 0);
+    QCOMPARE(image, picture::LoadPicture(path));
+}
+
+void TestReadAhead::takesOverQueuedWork()
+{
+    Pictures pictures(2);
+    GatedDecoder gate;
+    gate.held = pictures.paths[0];
+    PictureCache cache(std::int64_t(1) << 26, 1, gate.decoder());
+
+    cache.prefetch({pictures.paths[0], pictures.paths[1]});
+    gate.entered.acquire(); // the only worker is busy with the first
+    const QImage second = cache.LoadPicture(pictures.paths[1]);
+    QCOMPARE(cache.counters().decodedHere, 1);
+    gate.release.release();
+    cache.waitForReadAhead();
+
+    QCOMPARE(gate.calls(pictures.paths[1]), 1); // the worker left it alone
+    QCOMPARE(second, picture::LoadPicture(pictures.paths[1]));
+    QVERIFY(cache.holds(pictures.paths[0]));
+}
+
+void TestReadAhead::dropsWorkNoLongerWanted()
+{
+    Pictures pictures(3);
+    GatedDecoder gate;
+    gate.held = pictures.paths[0];
+    PictureCache cache(std::int64_t(1) << 26, 1, gate.decoder());
+
+    cache.prefetch({pictures.paths[0], pictures.paths[1]});
+    gate.entered.acquire();
+    cache.prefetch({pictures.paths[2]}); // the user turned round
+    gate.release.release();
+    cache.waitForReadAhead();
+
+    QCOMPARE(gate.calls(pictures.paths[1]), 0);
+    QVERIFY(cache.holds(pictures.paths[0])); // finished work is kept
+    QVERIFY(cache.holds(pictures.paths[2]));
+    QVERIFY(!cache.holds(pictures.paths[1]));
+}
+
+void TestReadAhead::failuresAreTheLoadersAndComeWhenAsked_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("text") << QByteArray("not a picture at all\n") << "not a picture";
+    QTest::newRow("empty") << QByteArray() << "empty";
+    // A PNG header claiming 50000 x 50000 pixels, refused from the header.
+    QImage small(8, 8, QImage::Format_RGB32);
+    small.fill(Qt::blue);
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        small.save(&buffer, "png");
+    }
+    const auto be32 = [](quint32 v) {
+        const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(bytes, 4);
+    };
+    png.replace(16, 8, be32(50000) + be32(50000));
+    png.replace(29, 4, be32(quint32(crc32(0, reinterpret_cast<const Bytef *>(png.constData() + 12), 17))));
+    QTest::newRow("header bomb") << png << "50000 \u00d7 50000";
+}
+
+void TestReadAhead::failuresAreTheLoadersAndComeWhenAsked()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("bad.jpg"));
+    testpictures::writeText(file, content);
+    const QByteArray path = native(file);
+
+    PictureCache cache;
+    cache.prefetch({path});
+    cache.waitForReadAhead(); // failing ahead of time raises nothing
+    QVERIFY(cache.holds(path));
+
+    const Outcome direct = loadWith([&] { return picture::LoadPicture(path); });
+    const Outcome cached = loadWith([&] { return cache.LoadPicture(path); });
+    QVERIFY2(direct.error.contains(says), qPrintable(direct.error));
+    QCOMPARE(cached.error, direct.error);
+    QVERIFY(cached.image.isNull());
+    QCOMPARE(cache.counters().decodedHere, 0);
+}
+
+void TestReadAhead::changedFilesAreReadAgain_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("replaced by rename") << "rename";
+    QTest::newRow("rewritten, other size") << "rewrite";
+    QTest::newRow("rewritten, same size, later time") << "touch";
+    QTest::newRow("deleted") << "delete";
+}
+
+void TestReadAhead::changedFilesAreReadAgain()
+{
+    QFETCH(QString, change);
+    QTemporaryDir dir;
+    // Bitmaps: the same dimensions give the same file size.
+    const QString file = write(dir.path(), QStringLiteral("a.bmp"), QSize(30, 20), Qt::red, "bmp");
+    const QByteArray path = native(file);
+    PictureCache cache;
+    cache.prefetch({path});
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(path));
+
+    if (change == QLatin1String("rename")) {
+        const QString other = write(dir.path(), QStringLiteral("b.bmp"), QSize(31, 21), Qt::green, "bmp");
+        QVERIFY(::rename(QFile::encodeName(other).constData(), path.constData()) == 0);
+    } else if (change == QLatin1String("rewrite")) {
+        write(dir.path(), QStringLiteral("a.bmp"), QSize(32, 22), Qt::blue, "bmp");
+    } else if (change == QLatin1String("touch")) {
+        // Same size, other pixels; the time is set ahead because a write
+        // within the file system's timestamp granularity would not show.
+        const qint64 size = QFileInfo(file).size();
+        write(dir.path(), QStringLiteral("a.bmp"), QSize(30, 20), Qt::blue, "bmp");
+        QCOMPARE(QFileInfo(file).size(), size);
+        struct timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
+        QVERIFY(::utimensat(AT_FDCWD, path.constData(), times, 0) == 0);
+    } else {
+        QVERIFY(QFile::remove(file));
+    }
+
+    const Outcome direct = loadWith([&] { return picture::LoadPicture(path); });
+    const Outcome cached = loadWith([&] { return cache.LoadPicture(path); });
+    QCOMPARE(cached.error, direct.error);
+    QCOMPARE(cached.image, direct.image);
+    QCOMPARE(cache.counters().decodedHere, 1);
+    QCOMPARE(cache.counters().taken, 1); // found, judged stale, read again
+}
+
+void TestReadAhead::keepsWithinTheBudget()
+{
+    Pictures pictures(8, QSize(100, 100));
+    const std::int64_t one = picture::LoadPicture(pictures.paths[0]).sizeInBytes();
+    PictureCache cache(3 * one, 2);
+    for (int i = 0; i < pictures.paths.size(); ++i) {
+        const QImage shown = cache.LoadPicture(pictures.paths[i]);
+        QCOMPARE(shown, picture::LoadPicture(pictures.paths[i]));
+        cache.prefetch({pictures.paths[(i + 1) % 8], pictures.paths[(i + 2) % 8]});
+        cache.waitForReadAhead();
+        QVERIFY2(cache.cachedBytes() <= 3 * one, qPrintable(QString::number(cache.cachedBytes())));
+        QVERIFY(cache.holds(pictures.paths[i])); // the shown one stays
+        QVERIFY(cache.holds(pictures.paths[(i + 1) % 8]));
+    }
+    // Stepping on is answered from what was read ahead, not decoded again.
+    QCOMPARE(cache.counters().decodedHere, 1);
+    QCOMPARE(cache.counters().taken, 7);
+}
+
+void TestReadAhead::destructionWaitsForWorkers()
+{
+    Pictures pictures(6, QSize(400, 300));
+    GatedDecoder gate;
+    {
+        PictureCache cache(std::int64_t(1) << 26, 2, gate.decoder());
+        std::vector<QByteArray> all(pictures.paths.begin(), pictures.paths.end());
+        cache.prefetch(all);
+    }
+    // Every decode that began also ended before the cache was gone.
+    QCOMPARE(gate.finished.load(), gate.started.load());
+}
+
+void TestReadAhead::stepsReadAheadInTheirDirection()
+{
+    Pictures pictures(5);
+    FrameFixture f;
+    PictureCache &cache = f.frame->pictureCache();
+    f.open(QFile::decodeName(pictures.paths[0]));
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[1]));
+    QVERIFY(cache.holds(pictures.paths[2]));
+
+    const auto before = cache.counters();
+    f.frame->Next_picture_Click();
+    QCOMPARE(cache.counters().decodedHere, before.decodedHere);
+    QCOMPARE(cache.counters().taken, before.taken + 1);
+    QCOMPARE(f.form1().Picture1().Picture(), picture::LoadPicture(pictures.paths[1]));
+
+    cache.clear();
+    f.frame->Go_to_Last_Click(); // from the end the way is back
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[3]));
+    QVERIFY(!cache.holds(pictures.paths[0]));
+
+    cache.clear();
+    f.frame->precursive_picture_Click();
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[2]));
+    QVERIFY(!cache.holds(pictures.paths[4]));
+
+    // The slide show wraps past the last entry, and reads ahead across it.
+    f.frame->Go_to_Last_Click();
+    cache.clear();
+    f.form1().Timer1().setInterval(3600 * 1000);
+    f.frame->Auto_Play_Click();
+    f.form1().Timer1_Timer();
+    f.frame->Stop_AutoPlay_Click();
+    QCOMPARE(f.module1().Index, 0);
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[1]));
+    QVERIFY(cache.holds(pictures.paths[2]));
+    QVERIFY(f.dialogs.boxes.isEmpty());
+}
+
+void TestReadAhead::prefetchedFailureIsReportedOnlyOnTheStep()
+{
+    QTemporaryDir dir;
+    const QString first = write(dir.path(), QStringLiteral("a.png"));
+    testpictures::writeText(dir.filePath(QStringLiteral("b.jpg")), "no picture here");
+    write(dir.path(), QStringLiteral("c.png"));
+    FrameFixture f;
+    f.open(first);
+    f.frame->pictureCache().waitForReadAhead();
+    QVERIFY(f.frame->pictureCache().holds(native(dir.filePath(QStringLiteral("b.jpg")))));
+    QVERIFY(f.dialogs.boxes.isEmpty());
+
+    const Outcome direct = loadWith([&] { return picture::LoadPicture(native(dir.filePath(QStringLiteral("b.jpg")))); });
+    f.frame->Next_picture_Click();
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QCOMPARE(f.lastBox().prompt, QStringLiteral("Error:") + direct.error);
+    QCOMPARE(f.lastBox().style, 16);
+    QCOMPARE(f.module1().Index, 1);
+    f.frame->Next_picture_Click(); // and the step after it shows
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QCOMPARE(f.panel(3), QStringLiteral("3 of  3 Pictures"));
+}
+
+VELLUPIX_TEST_MAIN(TestReadAhead)
+#include "tst_readahead.moc"
