@@ -3,6 +3,8 @@
 #   ./dev.sh run          install what is missing, build, start the viewer
 #   ./dev.sh test         install what is missing, build, run every test
 #                         (also built with AddressSanitizer and UBSan)
+#   ./dev.sh bench        install what is missing (and feh with Xvfb, the
+#                         peer it is compared with), build, run the benchmark
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -16,6 +18,7 @@ packages=(
 )
 install_missing() {
     local missing=()
+    [ "${1:-}" = bench ] && packages+=(feh xvfb)
     for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
@@ -52,8 +55,13 @@ case "$command" in
             LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
             ctest --output-on-failure --timeout 1800)
         ;;
+    bench)
+        install_missing bench
+        build build
+        exec build/bench/vellupix_bench "$@"
+        ;;
     *)
-        echo "usage: $0 run | test" >&2
+        echo "usage: $0 run | test | bench [--quick]" >&2
         exit 2
         ;;
 esac

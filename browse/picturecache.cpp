@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <limits>
 
 #include <unistd.h>
 
@@ -113,7 +114,14 @@ QImage PictureCache::LoadPicture(const QByteArray &nativePath)
             m_entries.remove(nativePath); // nothing to tell later whether it is still true
     }
     entry->lastUse = ++m_clock;
-    trim(lock);
+    std::vector<EntryPtr> evicted = trim();
+    lock.unlock();
+    if (!evicted.empty()) {
+        // Giving back tens of megabytes takes milliseconds: not on the
+        // window thread, between a command and its paint.
+        m_pool.start(QRunnable::create([evicted = std::move(evicted)]() mutable { evicted.clear(); }),
+                     std::numeric_limits<int>::max());
+    }
 
     if (entry->failed)
         throw RuntimeError(entry->error);
@@ -168,8 +176,9 @@ void PictureCache::readAhead(const EntryPtr &entry)
     --m_pending;
     if (!entry->stamp.isValid() && m_entries.value(entry->path) == entry)
         m_entries.remove(entry->path);
-    trim(lock);
+    std::vector<EntryPtr> evicted = trim();
     m_changed.notify_all();
+    lock.unlock(); // the evicted pictures are freed here, on the worker, unlocked
 }
 
 std::int64_t PictureCache::readyBytes() const
@@ -182,29 +191,48 @@ std::int64_t PictureCache::readyBytes() const
     return total;
 }
 
-void PictureCache::trim(std::unique_lock<std::mutex> &)
+std::vector<PictureCache::EntryPtr> PictureCache::trim()
 {
+    std::vector<EntryPtr> evicted;
     // Least recently used first; the shown picture and the wanted ones go
-    // last, and the shown one never (the box holds it anyway).
-    std::int64_t total = readyBytes();
-    while (total > m_budget) {
+    // last, and the shown one never (the box holds it anyway). Of the others
+    // only the few last seen are kept even when the budget has room: going
+    // back a step or two is common, a long way back is not, and memory the
+    // process keeps touching anew costs more than decoding again.
+    const auto isWanted = [&](const EntryPtr &entry) {
+        return std::find(m_wanted.begin(), m_wanted.end(), entry->path) != m_wanted.end();
+    };
+    std::int64_t total = 0;
+    int behind = 0;
+    for (const EntryPtr &entry : std::as_const(m_entries)) {
+        if (entry->state != Entry::State::Ready)
+            continue;
+        total += entry->bytes;
+        if (entry->path != m_current && !isWanted(entry))
+            ++behind;
+    }
+    while (total > m_budget || behind > kKeptBehind) {
         EntryPtr victim;
         bool victimWanted = true;
         for (const EntryPtr &entry : std::as_const(m_entries)) {
             if (entry->state != Entry::State::Ready || entry->path == m_current)
                 continue;
-            const bool wanted = std::find(m_wanted.begin(), m_wanted.end(), entry->path) != m_wanted.end();
+            const bool wanted = isWanted(entry);
             if (!victim || (victimWanted && !wanted)
                 || (wanted == victimWanted && entry->lastUse < victim->lastUse)) {
                 victim = entry;
                 victimWanted = wanted;
             }
         }
-        if (!victim)
+        if (!victim || (victimWanted && total <= m_budget))
             break;
         total -= victim->bytes;
+        if (!victimWanted)
+            --behind;
         m_entries.remove(victim->path);
+        evicted.push_back(std::move(victim));
     }
+    return evicted;
 }
 
 PictureCache::Counters PictureCache::counters() const

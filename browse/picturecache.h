@@ -66,6 +66,9 @@ public:
     // Forgets everything kept: the next load of any file is cold.
     void clear();
 
+    // Pictures kept besides the shown and the wanted ones.
+    static constexpr int kKeptBehind = 3;
+
 private:
     struct Entry
     {
@@ -83,7 +86,9 @@ private:
 
     void read(Entry &entry);
     void readAhead(const EntryPtr &entry);
-    void trim(std::unique_lock<std::mutex> &lock);
+    // Drops what the budget and the few kept behind leave no room for, and
+    // gives it to the caller to free outside the lock.
+    std::vector<EntryPtr> trim();
     std::int64_t readyBytes() const;
 
     const std::int64_t m_budget;

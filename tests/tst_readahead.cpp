@@ -114,6 +114,7 @@ private slots:
     void changedFilesAreReadAgain_data();
     void changedFilesAreReadAgain();
     void keepsWithinTheBudget();
+    void keepsOnlyAFewBehind();
     void destructionWaitsForWorkers();
 
     void stepsReadAheadInTheirDirection();
@@ -292,6 +293,25 @@ void TestReadAhead::keepsWithinTheBudget()
     // Stepping on is answered from what was read ahead, not decoded again.
     QCOMPARE(cache.counters().decodedHere, 1);
     QCOMPARE(cache.counters().taken, 7);
+}
+
+void TestReadAhead::keepsOnlyAFewBehind()
+{
+    Pictures pictures(8);
+    PictureCache cache(std::int64_t(1) << 30, 2);
+    for (int i = 0; i < 8; ++i) {
+        cache.LoadPicture(pictures.paths[i]);
+        cache.prefetch({pictures.paths[(i + 1) % 8], pictures.paths[(i + 2) % 8]});
+        cache.waitForReadAhead();
+    }
+    // Shown: 8; wanted: 1 and 2 (the show wraps); behind: 5, 6 and 7.
+    QVERIFY(cache.holds(pictures.paths[7]));
+    QVERIFY(cache.holds(pictures.paths[0]));
+    QVERIFY(cache.holds(pictures.paths[1]));
+    for (int i = 8 - 1 - PictureCache::kKeptBehind; i < 7; ++i)
+        QVERIFY2(cache.holds(pictures.paths[i]), qPrintable(QString::number(i)));
+    for (int i = 2; i < 8 - 1 - PictureCache::kKeptBehind; ++i)
+        QVERIFY2(!cache.holds(pictures.paths[i]), qPrintable(QString::number(i)));
 }
 
 void TestReadAhead::destructionWaitsForWorkers()
