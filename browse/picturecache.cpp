@@ -63,6 +63,19 @@ void PictureCache::read(Entry &entry)
     entry.bytes = entry.image.sizeInBytes();
 }
 
+void PictureCache::readUnlocked(std::unique_lock<std::mutex> &lock, const EntryPtr &entry)
+{
+    entry->state = Entry::State::Running;
+    lock.unlock();
+    read(*entry);
+    lock.lock();
+    entry->state = Entry::State::Ready;
+    // Without a stamp nothing could tell later whether the result still holds.
+    if (!entry->stamp.isValid() && m_entries.value(entry->path) == entry)
+        m_entries.remove(entry->path);
+    m_changed.notify_all();
+}
+
 QImage PictureCache::LoadPicture(const QByteArray &nativePath)
 {
     if (nativePath.isEmpty() || nativePath.startsWith(":/"))
@@ -73,13 +86,8 @@ QImage PictureCache::LoadPicture(const QByteArray &nativePath)
     EntryPtr entry = m_entries.value(nativePath);
     if (entry && entry->state == Entry::State::Queued) {
         // Asked for before a worker got to it: no point waiting in line.
-        entry->state = Entry::State::Running;
-        lock.unlock();
-        read(*entry);
-        lock.lock();
-        entry->state = Entry::State::Ready;
+        readUnlocked(lock, entry);
         ++m_counters.decodedHere;
-        m_changed.notify_all();
     } else if (entry && entry->state == Entry::State::Running) {
         ++m_counters.waited;
         m_changed.wait(lock, [&] { return entry->state == Entry::State::Ready; });
@@ -102,16 +110,9 @@ QImage PictureCache::LoadPicture(const QByteArray &nativePath)
     if (!entry) {
         entry = std::make_shared<Entry>();
         entry->path = nativePath;
-        entry->state = Entry::State::Running;
         m_entries.insert(nativePath, entry);
-        lock.unlock();
-        read(*entry);
-        lock.lock();
-        entry->state = Entry::State::Ready;
+        readUnlocked(lock, entry);
         ++m_counters.decodedHere;
-        m_changed.notify_all();
-        if (!entry->stamp.isValid() && m_entries.value(nativePath) == entry)
-            m_entries.remove(nativePath); // nothing to tell later whether it is still true
     }
     entry->lastUse = ++m_clock;
     std::vector<EntryPtr> evicted = trim();
@@ -166,18 +167,11 @@ void PictureCache::readAhead(const EntryPtr &entry)
         m_changed.notify_all();
         return;
     }
-    entry->state = Entry::State::Running;
-    lock.unlock();
-    read(*entry);
-    lock.lock();
-    entry->state = Entry::State::Ready;
+    readUnlocked(lock, entry);
     entry->lastUse = ++m_clock;
     ++m_counters.decodedAhead;
     --m_pending;
-    if (!entry->stamp.isValid() && m_entries.value(entry->path) == entry)
-        m_entries.remove(entry->path);
     std::vector<EntryPtr> evicted = trim();
-    m_changed.notify_all();
     lock.unlock(); // the evicted pictures are freed here, on the worker, unlocked
 }
 

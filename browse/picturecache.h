@@ -85,6 +85,8 @@ private:
     using EntryPtr = std::shared_ptr<Entry>;
 
     void read(Entry &entry);
+    // Reads the entry with the lock let go meanwhile, then wakes its waiters.
+    void readUnlocked(std::unique_lock<std::mutex> &lock, const EntryPtr &entry);
     void readAhead(const EntryPtr &entry);
     // Drops what the budget and the few kept behind leave no room for, and
     // gives it to the caller to free outside the lock.
