@@ -48,12 +48,12 @@ case "$command" in
     test)
         install_missing
         build build
-        (cd build && ctest --output-on-failure --timeout 900)
+        (cd build && ctest --output-on-failure --timeout 120)
         build build-sanitize -DVELLUPIX_SANITIZE=ON
         (cd build-sanitize &&
             ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
-            ctest --output-on-failure --timeout 1800)
+            ctest --output-on-failure --timeout 120)
         ;;
     bench)
         install_missing bench

@@ -1,5 +1,6 @@
 #include "app/mdiform1.h"
 #include "platform/dialogs.h"
+#include "version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -138,7 +138,12 @@ void MDIForm1::buildToolbar()
             action = new QAction(art::toolbarImage(def.image), QString::fromLatin1(def.commandName), this);
             action->setToolTip(QString::fromLatin1(def.tooltip));
             action->setCheckable(def.style == ButtonStyle::Check);
-            connect(action, &QAction::triggered, this, [this, k] { Toolbar1_ButtonClick(k); });
+            // A screen reader's action on a check button only toggles it, with
+            // no click: the command must follow the toggle, as a click's does.
+            if (action->isCheckable())
+                connect(action, &QAction::toggled, this, [this, k] { Toolbar1_ButtonClick(k); });
+            else
+                connect(action, &QAction::triggered, this, [this, k] { Toolbar1_ButtonClick(k); });
             m_toolbar->addAction(action);
             // A screen reader names the command and reads the tooltip to it.
             if (QWidget *button = m_toolbar->widgetForAction(action)) {

@@ -36,6 +36,10 @@ void Browsing::Open_File(const QString &path)
 void Browsing::openChosenFile()
 {
     CommonDialog &dialog = m_form1.commDilg();
+    // As the Open dialog of a desktop does: the working directory follows the
+    // file chosen, and a picture window made anew lists that folder.
+    if (!dialog.FileName.isEmpty())
+        QDir::setCurrent(QFileInfo(dialog.FileName).absolutePath());
     m_report.trapped(traps::Open, [&] {
         if (dialog.FileName.isEmpty())
             return; // cancelled: nothing is listed, moved or rewritten

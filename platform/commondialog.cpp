@@ -7,7 +7,11 @@
 template <typename Show>
 void CommonDialog::show(Show showDialog)
 {
-    const FileDialogRequest request{DialogTitle, Filter, FileName, m_lastFolder};
+    // A cancel empties FileName, yet the next dialog still offers the file
+    // chosen last, as the control shows it.
+    if (!FileName.isEmpty())
+        m_lastChosen = FileName;
+    const FileDialogRequest request{DialogTitle, Filter, m_lastChosen, QFileInfo(m_lastChosen).absolutePath()};
     const std::optional<QString> chosen = showDialog(request);
     if (!chosen || chosen->isEmpty()) {
         FileName.clear();
@@ -17,7 +21,6 @@ void CommonDialog::show(Show showDialog)
     const QFileInfo info(*chosen);
     FileName = info.absoluteFilePath();
     FileTitle = info.fileName();
-    m_lastFolder = info.absolutePath();
 }
 
 void CommonDialog::ShowOpen()

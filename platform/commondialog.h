@@ -19,7 +19,7 @@ public:
 
     // A cancelled dialog leaves FileName and FileTitle empty, so that no
     // command mistakes an earlier choice for a new one; the next dialog still
-    // opens in the folder of the last file chosen.
+    // offers the file chosen last.
     void ShowOpen();
     void ShowSave();
 
@@ -29,5 +29,5 @@ private:
 
     Dialogs &m_dialogs;
     QWidget *m_parent;
-    QString m_lastFolder;
+    QString m_lastChosen; // full path
 };

@@ -1,9 +1,19 @@
 #include "platform/dialogs.h"
 
+#include <QDateTime>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTreeView>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <algorithm>
 
 int QtDialogs::MsgBox(QWidget *parent, const QString &prompt, int style, const QString &caption)
 {
@@ -56,6 +66,45 @@ QStringList qtNameFilters(const QString &filter)
     return out;
 }
 
+// The entry of a "description (patterns)" list whose patterns take the name,
+// or -1.
+static int filterIndexFor(const QStringList &filters, const QString &fileName)
+{
+    for (int i = 0; i < filters.size(); ++i) {
+        const QString patterns = filters[i].section(u'(', -1).chopped(1);
+        for (const QString &pattern : patterns.split(u' ', Qt::SkipEmptyParts)) {
+            const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(pattern));
+            if (re.match(fileName).hasMatch())
+                return i;
+        }
+    }
+    return -1;
+}
+
+// Qt's own size for its dialog cuts every column of the detail view; a good
+// share of the frame, within the screen, leaves room for all of them.
+static void sizeFileDialog(QFileDialog &dialog, QWidget *parent)
+{
+    const QWidget *frame = parent ? parent->window() : nullptr;
+    const QScreen *screen = frame ? frame->screen() : QGuiApplication::primaryScreen();
+    QSize size = frame ? frame->size() * 0.6 : QSize(960, 600);
+    size = size.expandedTo(QSize(800, 500));
+    if (screen)
+        size = size.boundedTo(screen->availableGeometry().size());
+    dialog.resize(size);
+    if (auto *details = dialog.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+        // The name takes what the other columns leave; those are sized for
+        // their longest usual text ("1,023.9 KiB", "JPEG image", a date).
+        const QFontMetrics metrics(details->font());
+        QHeaderView *header = details->header();
+        const int pad = metrics.horizontalAdvance(QStringLiteral("MM"));
+        header->resizeSection(1, metrics.horizontalAdvance(QStringLiteral("1,023.9 KiB")) + pad);
+        header->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("JPEG image file")) + pad);
+        header->resizeSection(3, metrics.horizontalAdvance(QLocale().toString(QDateTime(QDate(2026, 12, 31), QTime(23, 59)), QLocale::ShortFormat)) + pad);
+        header->resizeSection(0, std::max(header->sectionSize(0), size.width() / 3));
+    }
+}
+
 static std::optional<QString> runFileDialog(QWidget *parent, const FileDialogRequest &request,
                                             QFileDialog::AcceptMode mode)
 {
@@ -68,11 +117,16 @@ static std::optional<QString> runFileDialog(QWidget *parent, const FileDialogReq
         dialog.setNameFilters(filters);
     if (!request.fileName.isEmpty()) {
         const QFileInfo info(request.fileName);
+        // A name the first filter does not take would be hidden, and a Save
+        // dialog would put that filter's suffix on it: show its own filter.
+        if (const int index = filterIndexFor(filters, info.fileName()); index >= 0)
+            dialog.selectNameFilter(filters[index]);
         dialog.setDirectory(info.absolutePath());
-        dialog.selectFile(info.fileName());
+        dialog.selectFile(info.absoluteFilePath());
     } else if (!request.folder.isEmpty()) {
         dialog.setDirectory(request.folder);
     }
+    sizeFileDialog(dialog, parent);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst();

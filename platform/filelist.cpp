@@ -38,9 +38,10 @@ QString displayName(const QString &text)
     return out;
 }
 
+// strerror is not safe on the readers' threads; Qt's own text is.
 static QString errnoText(int err)
 {
-    return QString::fromLocal8Bit(std::strerror(err));
+    return qt_error_string(err);
 }
 
 DirListBox::DirListBox() : m_path(QDir::currentPath()) { }
@@ -73,7 +74,9 @@ std::vector<FileListBox::Entry> FileListBox::readFolder(const QString &path)
         if (!d)
             break;
         const char *name = d->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+        // Hidden files are left out, as a file list does by default: a folder
+        // copied from a Mac holds a "._IMG_0001.JPG" beside every picture.
+        if (name[0] == '.')
             continue;
         bool regular = d->d_type == DT_REG;
         if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN) {

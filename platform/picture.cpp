@@ -9,9 +9,7 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
-#include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <mutex>
 
 #include <fcntl.h>
@@ -19,13 +17,6 @@
 #include <unistd.h>
 
 namespace picture {
-
-static std::atomic<int> g_failingWrites{0};
-
-void failNextWritesForTesting(int count)
-{
-    g_failingWrites = count;
-}
 
 static QString shown(const QByteArray &nativePath)
 {
@@ -121,11 +112,15 @@ QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
         const int err = errno;
         if (err == ENOENT)
             throw RuntimeError(QStringLiteral("The file \u201c%1\u201d cannot be found.").arg(name));
-        throw RuntimeError(QStringLiteral("The file \u201c%1\u201d cannot be opened (%2).")
-                               .arg(name, QString::fromLocal8Bit(std::strerror(err))));
+        throw RuntimeError(QStringLiteral("The file \u201c%1\u201d cannot be opened (%2).").arg(name, qt_error_string(err)));
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        throw RuntimeError(QStringLiteral("The file \u201c%1\u201d cannot be read (%2).").arg(name, qt_error_string(err)));
+    }
+    if (!S_ISREG(st.st_mode)) {
         const bool folder = S_ISDIR(st.st_mode);
         ::close(fd);
         if (folder)
@@ -176,10 +171,7 @@ void SavePicture(const QImage &picture, const QString &fileName)
     if (format == "jpeg")
         writer.setQuality(92);
     QString failure;
-    if (g_failingWrites > 0) {
-        --g_failingWrites;
-        failure = QString::fromLocal8Bit(std::strerror(ENOSPC));
-    } else if (!writer.write(picture)) {
+    if (!writer.write(picture)) {
         failure = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
         if (failure.isEmpty())
             failure = QStringLiteral("the encoder refused the picture");

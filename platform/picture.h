@@ -46,7 +46,4 @@ void SavePicture(const QImage &picture, const QString &fileName);
 // The encoding SavePicture chooses for a name.
 QByteArray formatForFileName(const QString &fileName);
 
-// For tests of the failure path: the next writes fail as a full disk would.
-void failNextWritesForTesting(int count);
-
 } // namespace picture

@@ -4,6 +4,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <cmath>
+
 void PictureBox::setLeft(float v)
 {
     m_left = v;
@@ -68,11 +70,22 @@ QRectF PictureBox::pixelRect() const
                   m_scale.toPixels(m_height));
 }
 
+QRectF PictureBox::paintRect() const
+{
+    // Painted from a whole device pixel: from a fractional start, each exposed
+    // part would round its own way, and a part repainted alone (where a window
+    // above it closed) would land a pixel off its neighbours.
+    const double dpr = m_scale.devicePixelRatio;
+    QRectF box = pixelRect();
+    box.moveTopLeft(QPointF(std::round(box.x() * dpr) / dpr, std::round(box.y() * dpr) / dpr));
+    return box;
+}
+
 void PictureBox::paint(QPainter &painter, const QRect &exposed) const
 {
     if (!m_visible)
         return;
-    const QRectF box = pixelRect();
+    const QRectF box = paintRect();
     const QRectF visible = box.intersected(QRectF(exposed));
     if (visible.isEmpty())
         return;
@@ -99,7 +112,7 @@ void PictureBox::paint(QPainter &painter, const QRect &exposed) const
 void PictureBox::drawPicture(QPainter &painter, const QImage &image, const QRectF &target, const QRectF &source,
                              const QRect &exposed, QImage *reducedCache) const
 {
-    const QRectF box = pixelRect();
+    const QRectF box = paintRect();
     const QRectF visible = target.intersected(box).intersected(QRectF(exposed));
     if (visible.isEmpty() || source.width() <= 0 || source.height() <= 0)
         return;

@@ -64,6 +64,7 @@ private:
         QRectF sourceRect;  // twips of the source picture
         mutable QImage reduced; // the source smoothly reduced to its display size, when shrunk
     };
+    QRectF paintRect() const;
     void drawPicture(QPainter &painter, const QImage &image, const QRectF &targetPx, const QRectF &sourcePx,
                      const QRect &exposed, QImage *reducedCache) const;
     void notify() const

@@ -169,6 +169,21 @@ void TestCommands::startStopSwitchOnlyFromTheToolbar()
     QVERIFY(f.form1().Timer1().isActive());
     QVERIFY(f.frame->Button(19)->isEnabled());
     QVERIFY(!f.frame->Button(21)->isEnabled());
+
+    // A screen reader's action on the buttons does what a click does.
+    f.frame->Stop_AutoPlay_Click();
+    const auto act = [&](int k) {
+        QWidget *button = f.frame->Toolbar1()->widgetForAction(f.frame->Button(k));
+        QAccessibleActionInterface *actions = QAccessible::queryAccessibleInterface(button)->actionInterface();
+        QVERIFY(actions && !actions->actionNames().isEmpty());
+        actions->doAction(actions->actionNames().constFirst());
+    };
+    act(19);
+    QVERIFY(f.form1().Timer1().isActive());
+    QVERIFY(!f.frame->Button(19)->isEnabled());
+    act(21);
+    QVERIFY(!f.form1().Timer1().isActive());
+    QVERIFY(f.frame->Button(19)->isEnabled());
 }
 
 void TestCommands::saveWritesTheShownPicture()
@@ -186,6 +201,9 @@ void TestCommands::saveWritesTheShownPicture()
     const FileDialogRequest &request = f.dialogs.fileDialogs.last().request;
     QCOMPARE(request.title, QStringLiteral("打开文件"));
     QCOMPARE(request.fileName, opened);
+    f.frame->Save_Click(); // cancelled; the next one still offers the file chosen last
+    f.frame->Save_Click();
+    QCOMPARE(f.dialogs.fileDialogs.last().request.fileName, dir.filePath("copy.jpg"));
     QImageReader reader(dir.filePath("copy.jpg"));
     reader.setDecideFormatFromContent(true);
     QCOMPARE(reader.format(), QByteArray("jpeg"));

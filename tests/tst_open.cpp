@@ -206,7 +206,9 @@ void TestOpen::closedWindowComesBackInItsDesignState()
     QVERIFY(f.form1().isLoaded());
     QCOMPARE(f.form1().Picture1().Width(), 11895.0f);
     QVERIFY(f.form1().Picture1().Picture().isNull());
-    QCOMPARE(f.form1().File1().Path(), QDir::currentPath());
+    // Open left the working directory at the chosen file's folder, where the
+    // window made anew lists.
+    QCOMPARE(f.form1().File1().Path(), QDir(dir.path()).canonicalPath());
     QCOMPARE(f.form1().commDilg().DialogTitle, QString());
     QCOMPARE(f.form1().BeginPosX, 42.0f); // window-level variables outlive the controls
     QCOMPARE(f.dialogs.fileDialogs.last().request.title, QString());

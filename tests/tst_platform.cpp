@@ -13,14 +13,21 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFileSystemModel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QTimer>
 #include <QImageReader>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -98,6 +105,8 @@ private slots:
     void twipsFollowTheLogicalDpi();
 
     void pictureIsSharpAtDoubleDensity();
+    void partRepaintMatchesWholePaint_data();
+    void partRepaintMatchesWholePaint();
     void naturalOrder_data();
     void naturalOrder();
     void fileListHoldsOnlyRegularFiles();
@@ -106,6 +115,10 @@ private slots:
     void unreadableFolderIsReported();
 
     void filterMatchesWhateverTheCase();
+
+    void realMessageBoxMapsTheStyle_data();
+    void realMessageBoxMapsTheStyle();
+    void realFileDialogOffersTheFileChosenLast();
 
     void loaderReportsWhatIsWrong();
     void loaderRefusesAFifoWithoutBlocking();
@@ -198,6 +211,39 @@ void TestPlatform::pictureIsSharpAtDoubleDensity()
             QCOMPARE(screen.pixel(x, y), picture.pixel(x, y));
 }
 
+void TestPlatform::partRepaintMatchesWholePaint_data()
+{
+    QTest::addColumn<double>("dpr");
+    QTest::newRow("1x") << 1.0;
+    QTest::newRow("2x") << 2.0;
+}
+
+void TestPlatform::partRepaintMatchesWholePaint()
+{
+    // A box centred at a fraction of a pixel, as centring leaves it; a part
+    // exposed alone (a window above it closing) must match the whole paint.
+    QFETCH(double, dpr);
+    PictureBox box;
+    box.setScale({96, dpr});
+    box.setPicture(testpictures::make(QSize(61, 47), Qt::darkCyan));
+    box.setLeft(7.0f * 15 + 3.75f); // 7.25 pixels
+    box.setTop(5.0f * 15 + 7.5f);
+
+    const auto paint = [&](const QRect &exposed) {
+        QImage screen(QSize(90, 70) * dpr, QImage::Format_RGB32);
+        screen.setDevicePixelRatio(dpr);
+        screen.fill(Qt::gray);
+        QPainter painter(&screen);
+        box.paint(painter, exposed);
+        return screen;
+    };
+    const QImage whole = paint(QRect(0, 0, 90, 70));
+    const QRect part(30, 20, 25, 18);
+    const QImage alone = paint(part);
+    const QRect device(part.topLeft() * dpr, part.size() * dpr);
+    QCOMPARE(alone.copy(device), whole.copy(device));
+}
+
 void TestPlatform::naturalOrder_data()
 {
     QTest::addColumn<QStringList>("names");
@@ -240,6 +286,7 @@ void TestPlatform::fileListHoldsOnlyRegularFiles()
     QVERIFY(QFile::link(d.filePath("loop2"), d.filePath("loop1")));
     QVERIFY(QFile::link(d.filePath("loop1"), d.filePath("loop2")));
     QVERIFY(QFile::link(d.path(), d.filePath("dirlink.jpg")));
+    write(dir.path(), "._b.png"); // a Mac's companion file: hidden
 
     const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
     QVERIFY(sock >= 0);
@@ -321,19 +368,114 @@ void TestPlatform::filterMatchesWhateverTheCase()
     QTemporaryDir dir;
     for (const char *n : {"IMG_0001.JPG", "b.jpg", "c.Jpg", "d.png", "e.ICO", "f.ico"})
         testpictures::writeText(dir.filePath(QString::fromLatin1(n)), "x");
-    QFileSystemModel model;
-    model.setFilter(QDir::Files);
-    model.setNameFilterDisables(false);
-    // The patterns inside the last parentheses are what the dialog filters by.
-    const QRegularExpression lastParens(QStringLiteral("\\(([^()]*)\\)$"));
-    model.setNameFilters(lastParens.match(filters[0]).captured(1).split(u' '));
-    const QModelIndex root = model.setRootPath(dir.path());
-    QTRY_COMPARE(model.rowCount(root), 3);
-    QStringList shown;
-    for (int i = 0; i < model.rowCount(root); ++i)
-        shown << model.index(i, 0, root).data().toString();
-    shown.sort();
-    QCOMPARE(shown, (QStringList{"IMG_0001.JPG", "b.jpg", "c.Jpg"}));
+    // A desktop's own dialog (GTK's) matches the patterns case-sensitively.
+    QStringList taken;
+    const QString patterns = filters[0].section(u'(', -1).chopped(1);
+    for (const QString &name : QDir(dir.path()).entryList(QDir::Files, QDir::Name)) {
+        for (const QString &pattern : patterns.split(u' ')) {
+            if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern)).match(name).hasMatch())
+                taken << name;
+        }
+    }
+    QCOMPARE(taken, (QStringList{"IMG_0001.JPG", "b.jpg", "c.Jpg"}));
+
+    // Qt's own dialog reads the same patterns.
+    QFileDialog dialog(nullptr, QString(), dir.path());
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog.setNameFilters(filters);
+    auto *view = dialog.findChild<QListView *>(QStringLiteral("listView"));
+    QVERIFY(view);
+    const auto shown = [&] {
+        QStringList names;
+        for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i)
+            names << view->model()->index(i, 0, view->rootIndex()).data().toString();
+        names.sort();
+        return names;
+    };
+    QTRY_COMPARE(shown(), (QStringList{"IMG_0001.JPG", "b.jpg", "c.Jpg"}));
+    dialog.selectNameFilter(filters[1]);
+    QTRY_COMPARE(shown(), (QStringList{"e.ICO", "f.ico"}));
+}
+
+namespace {
+// Runs check on the modal dialog once it is up; check must close it.
+template <typename Dialog>
+void whenShown(std::function<void(Dialog *)> check)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, check] {
+        if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            check(dialog);
+        }
+    });
+    poll->start();
+}
+} // namespace
+
+void TestPlatform::realMessageBoxMapsTheStyle_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("critical, OK, Escape") << (vb::vbOKOnly | vb::vbCritical) << int(QMessageBox::Critical)
+                                          << int(Qt::Key_Escape) << vb::vbOK;
+    QTest::newRow("no icon") << vb::vbOKOnly << int(QMessageBox::NoIcon) << int(Qt::Key_Return) << vb::vbOK;
+    QTest::newRow("question, Yes is the default") << (vb::vbYesNo | vb::vbQuestion) << int(QMessageBox::Question)
+                                                  << int(Qt::Key_Return) << vb::vbYes;
+    QTest::newRow("question, Escape is No") << (vb::vbYesNo | vb::vbQuestion) << int(QMessageBox::Question)
+                                            << int(Qt::Key_Escape) << vb::vbNo;
+}
+
+void TestPlatform::realMessageBoxMapsTheStyle()
+{
+    QFETCH(int, style);
+    QFETCH(int, icon);
+    QFETCH(int, key);
+    QFETCH(int, answer);
+    QtDialogs dialogs;
+    QString text, caption;
+    int shownIcon = -1;
+    whenShown<QMessageBox>([&](QMessageBox *box) {
+        text = box->text();
+        caption = box->windowTitle();
+        shownIcon = box->icon();
+        QTest::keyClick(box, Qt::Key(key));
+    });
+    QCOMPARE(dialogs.MsgBox(nullptr, QStringLiteral("Error:gone"), style, QStringLiteral("Error")), answer);
+    QCOMPARE(text, QStringLiteral("Error:gone"));
+    QCOMPARE(caption, QStringLiteral("Error"));
+    QCOMPARE(shownIcon, icon);
+}
+
+void TestPlatform::realFileDialogOffersTheFileChosenLast()
+{
+    QTemporaryDir dir;
+    write(dir.path(), "a.jpg", QSize(4, 4), Qt::red, "jpeg");
+    const QString chosen = write(dir.path(), "chosen.bmp", QSize(4, 4), Qt::red, "bmp");
+    QWidget frame;
+    frame.resize(1000, 800);
+    QtDialogs dialogs;
+    QString title, name, filter;
+    QSize size;
+    whenShown<QFileDialog>([&](QFileDialog *dialog) {
+        title = dialog->windowTitle();
+        filter = dialog->selectedNameFilter();
+        name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+        size = dialog->size();
+        dialog->reject();
+    });
+    const FileDialogRequest request{QStringLiteral("打开文件"),
+                                    QStringLiteral("JPG文件(*.JPG)|*.jpg|位图文件(*.bmp)|*.bmp"), chosen, dir.path()};
+    QCOMPARE(dialogs.ShowSave(&frame, request), std::nullopt);
+    QCOMPARE(title, QStringLiteral("打开文件"));
+    QCOMPARE(name, QStringLiteral("chosen.bmp"));
+    QVERIFY2(filter.startsWith(QStringLiteral("位图文件")), qPrintable(filter));
+    // Qt's own 475 x 330 cuts every column; the offscreen screen is 800 x 600.
+    QVERIFY2(size.width() >= 780 && size.height() >= 480, qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
 }
 
 void TestPlatform::loaderReportsWhatIsWrong()
@@ -370,8 +512,8 @@ void TestPlatform::loaderRefusesHugeHeadersQuickly()
 {
     QTemporaryDir dir;
     testpictures::writeText(dir.filePath("bomb.png"), pngBomb(50000, 50000));
-    QElapsedTimer clock;
-    clock.start();
+    // Refused from the header: a decoder that had started would fail on the
+    // data instead and say the picture is damaged, not how large it is.
     const QString error = errorOf([&] { picture::LoadPicture(QFile::encodeName(dir.filePath("bomb.png"))); });
     QVERIFY2(error.contains(u"too large") && error.contains(u"50000 \u00d7 50000"), qPrintable(error));
 
@@ -444,9 +586,20 @@ void TestPlatform::failedSaveLeavesTheOldFile()
     const QByteArray before = original.readAll();
     original.close();
 
-    picture::failNextWritesForTesting(1);
-    const QString error = errorOf([&] { picture::SavePicture(testpictures::make(QSize(20, 20), Qt::red), path); });
-    QVERIFY2(error.contains(u"keep.png") && error.contains(u"space"), qPrintable(error));
+    // A file size limit makes the write fail halfway, as a full disk would.
+    QImage noise(600, 600, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) % 251, (x ^ y) & 255, (x * y) % 253));
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+    const rlimit small{4096, limit.rlim_max};
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    const QString error = errorOf([&] { picture::SavePicture(noise, path); });
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY2(error.contains(u"keep.png"), qPrintable(error));
     QVERIFY(original.open(QIODevice::ReadOnly));
     QCOMPARE(original.readAll(), before);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.png"});

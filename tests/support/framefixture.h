@@ -6,6 +6,7 @@
 #include "platform/statusbar.h"
 #include "support/scripteddialogs.h"
 
+#include <QDir>
 #include <QTest>
 
 #include <memory>
@@ -16,6 +17,9 @@ struct FrameFixture
     ScriptedDialogs dialogs;
     std::unique_ptr<MDIForm1> frame;
 
+    // Open moves the working directory; each test starts where the last began.
+    const QString workingDirectory = QDir::currentPath();
+
     FrameFixture()
     {
         frame = std::make_unique<MDIForm1>(dialogs);
@@ -23,6 +27,8 @@ struct FrameFixture
         if (!QTest::qWaitForWindowExposed(frame.get()))
             qFatal("the frame was never shown");
     }
+
+    ~FrameFixture() { QDir::setCurrent(workingDirectory); }
 
     QString panel(int n) const { return frame->StatusBar1()->panelText(n); }
     Form1 &form1() { return frame->form1(); }
