@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSplitter>
 #include <QTreeView>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -92,16 +93,25 @@ static void sizeFileDialog(QFileDialog &dialog, QWidget *parent)
     if (screen)
         size = size.boundedTo(screen->availableGeometry().size());
     dialog.resize(size);
+    const QFontMetrics metrics(dialog.font());
+    const int pad = metrics.horizontalAdvance(QStringLiteral("MM"));
+    int sidebar = metrics.horizontalAdvance(QStringLiteral("Computer")) + 3 * pad;
+    if (auto *splitter = dialog.findChild<QSplitter *>(QStringLiteral("splitter")))
+        splitter->setSizes({sidebar, size.width() - sidebar});
     if (auto *details = dialog.findChild<QTreeView *>(QStringLiteral("treeView"))) {
-        // The name takes what the other columns leave; those are sized for
-        // their longest usual text ("1,023.9 KiB", "JPEG image", a date).
-        const QFontMetrics metrics(details->font());
+        // Size, type and date get room for their usual longest text; the name
+        // takes the rest of the view.
         QHeaderView *header = details->header();
-        const int pad = metrics.horizontalAdvance(QStringLiteral("MM"));
-        header->resizeSection(1, metrics.horizontalAdvance(QStringLiteral("1,023.9 KiB")) + pad);
-        header->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("JPEG image file")) + pad);
-        header->resizeSection(3, metrics.horizontalAdvance(QLocale().toString(QDateTime(QDate(2026, 12, 31), QTime(23, 59)), QLocale::ShortFormat)) + pad);
-        header->resizeSection(0, std::max(header->sectionSize(0), size.width() / 3));
+        const int widths[] = {
+            metrics.horizontalAdvance(QStringLiteral("1,023.9 KiB")) + pad,
+            metrics.horizontalAdvance(QStringLiteral("JPEG image file")) + pad,
+            metrics.horizontalAdvance(QLocale().toString(QDateTime(QDate(2026, 12, 31), QTime(23, 59)), QLocale::ShortFormat)) + pad};
+        int rest = size.width() - sidebar - 4 * pad;
+        for (int column = 1; column <= 3; ++column) {
+            header->resizeSection(column, widths[column - 1]);
+            rest -= widths[column - 1];
+        }
+        header->resizeSection(0, std::max(header->sectionSize(0), rest));
     }
 }
 
