@@ -9,6 +9,7 @@
 #include "platform/dialogs.h"
 #include "platform/statusbar.h"
 #include "platform/twips.h"
+#include "view/panning.h"
 #include "view/zoom.h"
 
 #include <QCloseEvent>
@@ -49,11 +50,13 @@ MDIForm1::MDIForm1(Dialogs &dialogs, QWidget *parent)
     m_slider->installEventFilter(this);
 
     m_cache = std::make_unique<PictureCache>();
-    m_form1 = std::make_unique<Form1>(*m_area, *m_statusBar, m_dialogs);
+    m_form1 = std::make_unique<Form1>(*m_area, m_dialogs);
     m_about = std::make_unique<FrmAbout>(*m_area);
     m_browsing = std::make_unique<Browsing>(m_module1, *m_form1, *m_statusBar, m_report, *m_cache);
     m_zoom = std::make_unique<Zoom>(*m_form1, m_report, *m_cache);
-    connect(m_form1.get(), &Form1::Timer1_Timer, this, [this] { m_browsing->Timer1_Timer(); });
+    m_panning = std::make_unique<Panning>(*m_form1, *m_statusBar);
+    m_form1->setMouseEvents(m_panning.get());
+    connect(m_form1.get(), &Form1::timer1Ticked, this, [this] { m_browsing->Timer1_Timer(); });
     // Connected after the design-time value is set: until the user moves it,
     // the slide show keeps its own one-second period.
     connect(m_slider, &QSlider::valueChanged, this, [this](int value) { m_browsing->Slider1_Change(value); });

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browse/errorreport.h"
+#include "platform/errorreport.h"
 #include "browse/module1.h"
 #include "app/menutable.h"
 
@@ -15,6 +15,7 @@ class Browsing;
 class Dialogs;
 class Form1;
 class FrmAbout;
+class Panning;
 class PictureCache;
 class QMdiArea;
 class QSlider;
@@ -62,6 +63,7 @@ public:
     Form1 &form1() { return *m_form1; }
     FrmAbout &frmAbout() { return *m_about; }
     PictureCache &pictureCache() { return *m_cache; }
+    Panning &panning() { return *m_panning; }
 
     // Outer size in twips.
     float Width() const;
@@ -89,6 +91,7 @@ private:
     std::unique_ptr<FrmAbout> m_about;
     std::unique_ptr<Browsing> m_browsing;
     std::unique_ptr<Zoom> m_zoom;
+    std::unique_ptr<Panning> m_panning;
     std::map<std::string, QAction *> m_menuItems;
     std::vector<QAction *> m_buttons;
     bool m_loaded = false;

@@ -4,7 +4,6 @@
 #include "browse/browsing.h"
 
 #include "browse/form1.h"
-#include "platform/checked.h"
 #include "platform/statusbar.h"
 
 void Browsing::Auto_Play_Click()
@@ -25,21 +24,7 @@ void Browsing::Timer1_Timer()
     // are dropped rather than stacking boxes up behind it. The timer runs on.
     if (m_tickBoxOpen)
         return;
-    m_report.trapped(
-        traps::Navigation,
-        [&] {
-            m_module1.Index = checked::add(m_module1.Index, 1);
-            FileListBox &list = m_form1.File1();
-            const std::int32_t count = list.ListCount();
-            if (count == 0)
-                return;
-            if (m_module1.Index > count - 1)
-                m_module1.Index = 0;
-            // Shown as every step shows, panel 1 included, so that the panel
-            // names the picture on screen.
-            ShowPicture(Travel::Forward);
-        },
-        &m_tickBoxOpen);
+    m_report.trapped(traps::Navigation, [&] { stepToNext(); }, &m_tickBoxOpen);
 }
 
 void Browsing::Slider1_Change(int value)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browse/errorreport.h"
+#include "platform/errorreport.h"
 #include "browse/module1.h"
 
 #include <QByteArray>
@@ -40,8 +40,9 @@ private:
     // Which way the user is moving through the list, for reading ahead.
     enum class Travel { Forward, Backward };
 
-    template <typename FirstStep, typename EndRule>
-    void navigate(Travel travel, FirstStep firstStep, EndRule endRule);
+    // Next Picture's step, shared by the slide show's tick: one on, past the
+    // last entry back to the first, and the entry there shown.
+    void stepToNext();
     void ShowPicture(Travel travel);
     // Asks the cache for the pictures the next step in that direction shows.
     void readAhead(Travel travel);

@@ -27,8 +27,7 @@ Form1Window::Form1Window(Dialogs &dialogs) : commDilg(dialogs, this)
     Timer1.setTimerType(Qt::PreciseTimer);
 }
 
-Form1::Form1(QMdiArea &area, StatusBar &statusBar, Dialogs &dialogs)
-    : m_child(area), m_statusBar(statusBar), m_dialogs(dialogs)
+Form1::Form1(QMdiArea &area, Dialogs &dialogs) : m_child(area), m_dialogs(dialogs)
 {
 }
 
@@ -47,19 +46,22 @@ void Form1::load()
     w->setWindowTitle(QStringLiteral("Vellupix Open File"));
     w->setWindowIcon(art::childWindowIcon());
     w->boxMouseDown = [this, w](PictureBox *box, const PictureBoxHost::MouseArgs &e) {
-        if (box == &w->Picture1)
-            Picture1_MouseDown(e);
+        if (box == &w->Picture1 && m_mouseEvents)
+            m_mouseEvents->Picture1_MouseDown(e);
     };
     w->boxMouseUp = [this, w](PictureBox *box, const PictureBoxHost::MouseArgs &e) {
-        if (box == &w->Picture1)
-            Picture1_MouseUp(e);
+        if (box == &w->Picture1 && m_mouseEvents)
+            m_mouseEvents->Picture1_MouseUp(e);
     };
     w->boxMouseMove = [this, w](PictureBox *box, const PictureBoxHost::MouseArgs &e) {
-        if (box == &w->Picture1)
-            Picture1_MouseMove(e);
+        if (box == &w->Picture1 && m_mouseEvents)
+            m_mouseEvents->Picture1_MouseMove(e);
     };
-    w->formMouseMove = [this](const PictureBoxHost::MouseArgs &e) { Form_MouseMove(e); };
-    connect(&w->Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    w->formMouseMove = [this](const PictureBoxHost::MouseArgs &e) {
+        if (m_mouseEvents)
+            m_mouseEvents->Form_MouseMove(e);
+    };
+    connect(&w->Timer1, &QTimer::timeout, this, &Form1::timer1Ticked);
 
     QMdiSubWindow *sub = m_child.load(w, false);
     m_mousePointer = 0;

@@ -15,7 +15,18 @@
 class Dialogs;
 class QMdiArea;
 class QMdiSubWindow;
-class StatusBar;
+
+// Where the mouse events of Picture1 and of the bare window go: to the drag,
+// which lives with the zoom in the view layer.
+class Form1MouseEvents
+{
+public:
+    virtual ~Form1MouseEvents() = default;
+    virtual void Picture1_MouseDown(const PictureBoxHost::MouseArgs &e) = 0;
+    virtual void Picture1_MouseUp(const PictureBoxHost::MouseArgs &e) = 0;
+    virtual void Picture1_MouseMove(const PictureBoxHost::MouseArgs &e) = 0;
+    virtual void Form_MouseMove(const PictureBoxHost::MouseArgs &e) = 0;
+};
 
 // The controls of the picture window, as one loading of it creates them.
 // They live until the user closes the window.
@@ -41,7 +52,7 @@ class Form1 : public QObject
 {
     Q_OBJECT
 public:
-    Form1(QMdiArea &area, StatusBar &statusBar, Dialogs &dialogs);
+    Form1(QMdiArea &area, Dialogs &dialogs);
     ~Form1() override;
 
     bool isLoaded() const { return m_child.isLoaded(); }
@@ -81,23 +92,18 @@ public:
     float ScalX = 0;
     std::int32_t ScalY = 0;
 
-    // Mouse events of Picture1 and of the bare window.
-    void Picture1_MouseDown(const PictureBoxHost::MouseArgs &e);
-    void Picture1_MouseUp(const PictureBoxHost::MouseArgs &e);
-    void Picture1_MouseMove(const PictureBoxHost::MouseArgs &e);
-    void Form_MouseMove(const PictureBoxHost::MouseArgs &e);
+    void setMouseEvents(Form1MouseEvents *events) { m_mouseEvents = events; }
 
 signals:
-    void Timer1_Timer();
+    void timer1Ticked(); // Timer1's period has passed
     void loaded();
 
 private:
     void load();
-    void writePosition(float x, float y);
 
     ChildWindow m_child;
-    StatusBar &m_statusBar;
     Dialogs &m_dialogs;
+    Form1MouseEvents *m_mouseEvents = nullptr;
     int m_mousePointer = 0;
     QCursor m_mouseIcon;
 };

@@ -8,46 +8,51 @@
 #include "browse/form1.h"
 #include "platform/checked.h"
 
-template <typename FirstStep, typename EndRule>
-void Browsing::navigate(Travel travel, FirstStep firstStep, EndRule endRule)
-{
-    m_report.trapped(traps::Navigation, [&] {
-        FileListBox &list = m_form1.File1();
-        m_module1.Index = firstStep(m_module1.Index, list);
-        const std::int32_t count = list.ListCount();
-        if (count == 0)
-            return;
-        m_module1.Index = endRule(m_module1.Index, count);
-        ShowPicture(travel);
-    });
-}
-
-namespace {
-std::int32_t noEndRule(std::int32_t index, std::int32_t)
-{
-    return index;
-}
-} // namespace
-
 void Browsing::Go_to_First_Click()
 {
-    navigate(Travel::Forward, [](std::int32_t, FileListBox &) { return 0; }, noEndRule);
+    m_report.trapped(traps::Navigation, [&] {
+        m_module1.Index = 0;
+        if (m_form1.File1().ListCount() == 0)
+            return;
+        ShowPicture(Travel::Forward);
+    });
 }
 
 void Browsing::Go_to_Last_Click()
 {
-    navigate(Travel::Backward, [](std::int32_t, FileListBox &list) { return checked::sub(list.ListCount(), 1); },
-             noEndRule);
+    m_report.trapped(traps::Navigation, [&] {
+        m_module1.Index = checked::sub(m_form1.File1().ListCount(), 1);
+        if (m_form1.File1().ListCount() == 0)
+            return;
+        ShowPicture(Travel::Backward);
+    });
 }
 
 void Browsing::Next_picture_Click()
 {
-    navigate(Travel::Forward, [](std::int32_t index, FileListBox &) { return checked::add(index, 1); },
-             [](std::int32_t index, std::int32_t count) { return index > count - 1 ? 0 : index; });
+    m_report.trapped(traps::Navigation, [&] { stepToNext(); });
+}
+
+// Next Picture's step, which the slide show's tick takes too.
+void Browsing::stepToNext()
+{
+    m_module1.Index = checked::add(m_module1.Index, 1);
+    const std::int32_t count = m_form1.File1().ListCount();
+    if (count == 0)
+        return;
+    if (m_module1.Index > count - 1)
+        m_module1.Index = 0; // past the last entry: the first
+    ShowPicture(Travel::Forward);
 }
 
 void Browsing::precursive_picture_Click()
 {
-    navigate(Travel::Backward, [](std::int32_t index, FileListBox &) { return checked::sub(index, 1); },
-             [](std::int32_t index, std::int32_t) { return index < 0 ? 0 : index; });
+    m_report.trapped(traps::Navigation, [&] {
+        m_module1.Index = checked::sub(m_module1.Index, 1);
+        if (m_form1.File1().ListCount() == 0)
+            return;
+        if (m_module1.Index < 0)
+            m_module1.Index = 0; // stays at the first entry: no wrap
+        ShowPicture(Travel::Backward);
+    });
 }

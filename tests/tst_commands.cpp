@@ -291,7 +291,7 @@ void TestCommands::accessibleNamesAndDescriptions()
     QCOMPARE(panels.size(), 4);
     QCOMPARE(read(panels[0], QAccessible::Name), QStringLiteral("Vellupix Ready"));
     QCOMPARE(read(panels[0], QAccessible::Description), QStringLiteral("Status panel 1"));
-    f.form1().Picture1_MouseMove({0, 0, 15, 30});
+    f.frame->panning().Picture1_MouseMove({0, 0, 15, 30});
     QCOMPARE(read(panels[3], QAccessible::Name), QStringLiteral("XScale:15  YScale:30"));
 }
 

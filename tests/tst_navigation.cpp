@@ -137,7 +137,7 @@ void TestNavigation::overflowOfIndexIsReported()
     f.frame->Next_picture_Click();
     QCOMPARE(f.lastBox().prompt, QStringLiteral("Error:Overflow"));
     QCOMPARE(f.module1().Index, 2147483647);
-    f.form1().Timer1_Timer();
+    emit f.form1().timer1Ticked();
     QCOMPARE(f.dialogs.boxes.size(), 2);
 }
 
@@ -179,11 +179,11 @@ void TestNavigation::tickStepsWrapsAndFollowsCommands()
     QVERIFY(f.form1().Timer1().isActive());
     QCOMPARE(f.form1().Timer1().interval(), 1000); // whatever the slider shows
     QCOMPARE(f.panel(3), QStringLiteral("3 of  3 Pictures")); // shows nothing by itself
-    f.form1().Timer1_Timer();
+    emit f.form1().timer1Ticked();
     QCOMPARE(f.panel(3), QStringLiteral("1 of  3 Pictures"));
     QCOMPARE(f.panel(1), folder.paths[0]);
     f.frame->Go_to_Last_Click();
-    f.form1().Timer1_Timer();
+    emit f.form1().timer1Ticked();
     QCOMPARE(f.panel(3), QStringLiteral("1 of  3 Pictures"));
     f.frame->Stop_AutoPlay_Click();
     QVERIFY(!f.form1().Timer1().isActive());
@@ -205,18 +205,18 @@ void TestNavigation::onlyOneTickBoxAtATime()
     f.dialogs.whileBoxOpen = [&] {
         // The box is on screen: the timer keeps firing, and more ticks come.
         for (int i = 0; i < 5; ++i) {
-            f.form1().Timer1_Timer();
+            emit f.form1().timer1Ticked();
             ++ticksWhileOpen;
         }
     };
-    f.form1().Timer1_Timer(); // onto b.txt
+    emit f.form1().timer1Ticked(); // onto b.txt
     QCOMPARE(ticksWhileOpen, 5);
     QCOMPARE(f.dialogs.boxes.size(), 1);
     QCOMPARE(f.module1().Index, 1);
     f.dialogs.whileBoxOpen = nullptr;
-    f.form1().Timer1_Timer(); // the show goes on after the box: c.txt
+    emit f.form1().timer1Ticked(); // the show goes on after the box: c.txt
     QCOMPARE(f.dialogs.boxes.size(), 2);
-    f.form1().Timer1_Timer();
+    emit f.form1().timer1Ticked();
     QCOMPARE(f.panel(3), QStringLiteral("1 of  3 Pictures"));
 }
 

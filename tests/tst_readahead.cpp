@@ -360,7 +360,7 @@ void TestReadAhead::stepsReadAheadInTheirDirection()
     cache.clear();
     f.form1().Timer1().setInterval(3600 * 1000);
     f.frame->Auto_Play_Click();
-    f.form1().Timer1_Timer();
+    emit f.form1().timer1Ticked();
     f.frame->Stop_AutoPlay_Click();
     QCOMPARE(f.module1().Index, 0);
     cache.waitForReadAhead();

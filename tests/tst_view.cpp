@@ -145,11 +145,11 @@ void TestView::releaseWithoutPressUsesTheStoredPress()
     f.frame->Open_Click();
     PictureBox &box = f.form1().Picture1();
     const float left = box.Left(), top = box.Top();
-    f.form1().Picture1_MouseUp({1, 0, 900, 300});
+    f.frame->panning().Picture1_MouseUp({1, 0, 900, 300});
     QCOMPARE(box.Left(), left + 900);
     QCOMPARE(box.Top(), top + 300);
-    f.form1().Picture1_MouseDown({2, 0, 600, 450});
-    f.form1().Picture1_MouseUp({2, 0, 900, 300});
+    f.frame->panning().Picture1_MouseDown({2, 0, 600, 450});
+    f.frame->panning().Picture1_MouseUp({2, 0, 900, 300});
     QCOMPARE(box.Left(), left + 1200);
     QCOMPARE(box.Top(), top + 150);
 }
@@ -157,9 +157,9 @@ void TestView::releaseWithoutPressUsesTheStoredPress()
 void TestView::positionTexts()
 {
     FrameFixture f;
-    f.form1().Picture1_MouseMove({0, 0, 1335, 2220});
+    f.frame->panning().Picture1_MouseMove({0, 0, 1335, 2220});
     QCOMPARE(f.panel(4), QStringLiteral("XScale:1335  YScale:2220"));
-    f.form1().Form_MouseMove({0, 0, 12.5f, -3});
+    f.frame->panning().Form_MouseMove({0, 0, 12.5f, -3});
     QCOMPARE(f.panel(4), QStringLiteral("XScale:12.5  YScale:-3"));
     QTest::mouseMove(&f.form1().window(), QPoint(3, 4));
     QTRY_COMPARE(f.panel(4), QStringLiteral("XScale:45  YScale:60"));
@@ -180,8 +180,8 @@ void TestView::largePhotoZoomsAndPaints()
     QVERIFY(!shot.isNull());
     // The middle of the window shows the picture, not the black background.
     QVERIFY(shot.pixelColor(shot.rect().center()) != QColor(Qt::black));
-    f.form1().Picture1_MouseDown({1, 0, 1000, 1000});
-    f.form1().Picture1_MouseUp({1, 0, 5000, 1000});
+    f.frame->panning().Picture1_MouseDown({1, 0, 1000, 1000});
+    f.frame->panning().Picture1_MouseUp({1, 0, 5000, 1000});
     QCOMPARE(box.Left(), f.form1().ScaleWidth() / 2 - box.Width() / 2 + 4000);
 }
 

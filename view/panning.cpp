@@ -1,7 +1,4 @@
-// Dragging the picture: the press remembers where it was, the release moves
-// the box by the mouse's travel. The box does not follow the mouse in between.
-
-#include "browse/form1.h"
+#include "view/panning.h"
 
 #include "app/resources.h"
 #include "platform/checked.h"
@@ -41,42 +38,43 @@ QString singleText(float v)
 
 } // namespace
 
-void Form1::Picture1_MouseDown(const PictureBoxHost::MouseArgs &e)
+void Panning::Picture1_MouseDown(const PictureBoxHost::MouseArgs &e)
 {
     untrapped([&] {
-        BeginPosX = e.x;
-        BeginPosY = checked::round(e.y);
+        m_form1.BeginPosX = e.x;
+        m_form1.BeginPosY = checked::round(e.y);
     });
-    setMousePointer(99);
-    setMouseIcon(handCursor());
+    m_form1.setMousePointer(99);
+    m_form1.setMouseIcon(handCursor());
 }
 
-void Form1::Picture1_MouseUp(const PictureBoxHost::MouseArgs &e)
+void Panning::Picture1_MouseUp(const PictureBoxHost::MouseArgs &e)
 {
+    Form1 &f = m_form1;
     untrapped([&] {
-        EndPosX = checked::round(e.x);
-        EndPosY = e.y;
-        ScalX = float(EndPosX) - BeginPosX;
-        ScalY = checked::round(double(EndPosY) - double(BeginPosY));
-        PictureBox &box = Picture1();
-        box.setLeft(ScalX + box.Left());
-        box.setTop(float(ScalY) + box.Top());
-        window().update();
+        f.EndPosX = checked::round(e.x);
+        f.EndPosY = e.y;
+        f.ScalX = float(f.EndPosX) - f.BeginPosX;
+        f.ScalY = checked::round(double(f.EndPosY) - double(f.BeginPosY));
+        PictureBox &box = f.Picture1();
+        box.setLeft(f.ScalX + box.Left());
+        box.setTop(float(f.ScalY) + box.Top());
+        f.window().update();
     });
-    setMousePointer(0);
+    f.setMousePointer(0);
 }
 
-void Form1::writePosition(float x, float y)
+void Panning::writePosition(float x, float y)
 {
     m_statusBar.setPanelText(4, QStringLiteral("XScale:") + singleText(x) + QStringLiteral("  YScale:") + singleText(y));
 }
 
-void Form1::Picture1_MouseMove(const PictureBoxHost::MouseArgs &e)
+void Panning::Picture1_MouseMove(const PictureBoxHost::MouseArgs &e)
 {
     writePosition(e.x, e.y);
 }
 
-void Form1::Form_MouseMove(const PictureBoxHost::MouseArgs &e)
+void Panning::Form_MouseMove(const PictureBoxHost::MouseArgs &e)
 {
     writePosition(e.x, e.y);
 }

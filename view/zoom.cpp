@@ -1,6 +1,6 @@
 #include "view/zoom.h"
 
-#include "browse/errorreport.h"
+#include "platform/errorreport.h"
 #include "browse/form1.h"
 #include "browse/picturecache.h"
 #include "platform/checked.h"

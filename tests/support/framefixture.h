@@ -3,6 +3,7 @@
 #include "about/frmabout.h"
 #include "app/mdiform1.h"
 #include "browse/form1.h"
+#include "view/panning.h"
 #include "platform/statusbar.h"
 #include "support/scripteddialogs.h"
 

@@ -1,4 +1,4 @@
-#include "browse/errorreport.h"
+#include "platform/errorreport.h"
 
 void ErrorReport::show(const ErrorTrap &trap, const QString &description) const
 {
