@@ -14,7 +14,7 @@ packages=(
     libgl-dev zlib1g-dev
     fonts-wqy-microhei          # the Chinese dialog texts need real glyphs
     desktop-file-utils appstream # the tests validate the desktop entry and metainfo
-    dpkg-dev file               # the package test reads the .deb
+    dpkg-dev file lintian       # the package test reads the .deb and judges it
 )
 install_missing() {
     local missing=()
