@@ -8,6 +8,9 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QImageReader>
+#include <QMimeDatabase>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -19,6 +22,7 @@ private slots:
     void parse_data();
     void parse();
     void fileNamedInBytesThatAreNotUtf8Opens();
+    void desktopEntryOffersEveryTypeQtReads();
 };
 
 void TestCommandLine::parse_data()
@@ -95,6 +99,29 @@ void TestCommandLine::fileNamedInBytesThatAreNotUtf8Opens()
     QVERIFY(f.dialogs.boxes.isEmpty());
     // QTemporaryDir cannot remove what it cannot name.
     QCOMPARE(std::remove((QFile::encodeName(dir.path()) + '/' + name).constData()), 0);
+}
+
+// A file manager hands the viewer only the types its entry names.
+void TestCommandLine::desktopEntryOffersEveryTypeQtReads()
+{
+    QFile entry(QStringLiteral("desktop/org.vellupix.Vellupix.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    QStringList offered;
+    while (!entry.atEnd()) {
+        const QString line = QString::fromUtf8(entry.readLine()).trimmed();
+        if (line.startsWith(u"MimeType="))
+            offered = line.mid(9).split(u';', Qt::SkipEmptyParts);
+    }
+    QVERIFY(offered.contains(u"image/jpeg"));
+    QCOMPARE(QSet<QString>(offered.begin(), offered.end()).size(), offered.size());
+    const QMimeDatabase db;
+    for (const QByteArray &name : QImageReader::supportedMimeTypes()) {
+        // By the name file managers use; a plugin's name that the database
+        // does not know (Qt's image/x-mng is video/x-mng there) is skipped.
+        const QMimeType type = db.mimeTypeForName(QString::fromLatin1(name));
+        if (type.isValid())
+            QVERIFY2(offered.contains(type.name()), qPrintable(type.name()));
+    }
 }
 
 VELLUPIX_TEST_MAIN(TestCommandLine)

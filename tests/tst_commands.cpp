@@ -48,6 +48,7 @@ private slots:
     void inertItemsDoNothing();
     void toolbarButtons();
     void toolbarClicksRunTheMenuHandlers();
+    void applicationIconIsDrawnForEachSize();
     void startStopSwitchOnlyFromTheToolbar();
     void saveWritesTheShownPicture();
     void saveCancelAndNoPicture();
@@ -153,6 +154,29 @@ void TestCommands::toolbarButtons()
     QCOMPARE(logo.size(), QSize(96, 72));
     QCOMPARE(logo.deviceIndependentSize(), QSizeF(48, 36));
     QVERIFY(!isDoubled(logo.toImage()));
+}
+
+void TestCommands::applicationIconIsDrawnForEachSize()
+{
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        const QString path = QStringLiteral("resources/hicolor/%1x%1/apps/org.vellupix.Vellupix.png").arg(size);
+        const QImage icon(path);
+        QCOMPARE(icon.size(), QSize(size, size));
+        // Rendered for its size, not a smaller one blown up.
+        if (size > 16)
+            QVERIFY2(!isDoubled(icon), qPrintable(path));
+    }
+    // At 16 pixels the frame is whole: a dark, opaque line on all four sides
+    // of the 14 x 12 picture.
+    const QImage small(QStringLiteral("resources/hicolor/16x16/apps/org.vellupix.Vellupix.png"));
+    auto frame = [&](int x, int y) {
+        const QRgb p = small.pixel(x, y);
+        return qAlpha(p) == 255 && qGray(p) < 80;
+    };
+    for (int x = 1; x <= 14; ++x)
+        QVERIFY2(frame(x, 2) && frame(x, 13), qPrintable(QString::number(x)));
+    for (int y = 2; y <= 13; ++y)
+        QVERIFY2(frame(1, y) && frame(14, y), qPrintable(QString::number(y)));
 }
 
 void TestCommands::toolbarClicksRunTheMenuHandlers()
