@@ -52,7 +52,9 @@ CommandLine CommandLine::parse(const QList<QByteArray> &arguments, const QByteAr
     }
     if (!files.isEmpty()) {
         result.file = files.constFirst().toLatin1();
-        if (!result.file.startsWith('/'))
+        // Without a known working directory (it was removed) the name stays
+        // relative rather than being taken from the root.
+        if (!result.file.startsWith('/') && !workingDirectory.isEmpty())
             result.file = workingDirectory + (workingDirectory.endsWith('/') ? "" : "/") + result.file;
     }
     return result;

@@ -42,6 +42,8 @@ void TestCommandLine::parse_data()
                                            << QByteArray("/w/../x/caf\xe9.jpg") << QByteArray() << QByteArray();
     QTest::newRow("relative from the root") << QList<QByteArray>{"a.png"} << QByteArray("/") << -1
                                             << QByteArray("/a.png") << QByteArray() << QByteArray();
+    QTest::newRow("no working directory") << QList<QByteArray>{"a.png"} << QByteArray() << -1 << QByteArray("a.png")
+                                          << QByteArray() << QByteArray();
     QTest::newRow("absolute kept") << QList<QByteArray>{"/p/q\x80.bmp"} << QByteArray("/w") << -1
                                    << QByteArray("/p/q\x80.bmp") << QByteArray() << QByteArray();
     QTest::newRow("a name like an option") << QList<QByteArray>{"--", "-v.png"} << QByteArray("/w") << -1
