@@ -56,7 +56,7 @@ FrmAboutWindow::FrmAboutWindow()
     setAutoFillBackground(true);
 
     Picture1 = new QLabel(this);
-    Picture1->setPixmap(QPixmap::fromImage(art::aboutLogo()));
+    Picture1->setPixmap(art::aboutLogo(devicePixelRatioF()));
     Picture1->move(qRound(scale.toPixels(840)), qRound(scale.toPixels(360)));
     Picture1->adjustSize();
     Picture1->setAccessibleName(QStringLiteral("Vellupix logo"));

@@ -1,42 +1,32 @@
+#include "app/commandline.h"
 #include "app/mdiform1.h"
 #include "platform/dialogs.h"
 #include "version.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
+    QList<QByteArray> arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Vellupix, a picture viewer"));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The picture to open."), QStringLiteral("[file]"));
-    QCoreApplication::setApplicationName(QStringLiteral("org.vellupix.Vellupix"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VELLUPIX_VERSION));
+        arguments << QByteArray(argv[i]);
+    // The bytes the kernel gives, not a decoded name: a folder whose name is
+    // not valid UTF-8 is still the folder a relative file name starts from.
+    std::error_code noFolder;
+    const std::filesystem::path cwd = std::filesystem::current_path(noFolder);
     // Parsed before the window system is touched, so that --help and
     // --version answer on a machine without a display.
-    if (!parser.parse(arguments) || parser.positionalArguments().size() > 1) {
-        std::fprintf(stderr, "vellupix: %s\n",
-                     qPrintable(parser.errorText().isEmpty() ? QStringLiteral("only one file can be opened")
-                                                              : parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("vellupix"))), stdout);
-        return 0;
-    }
-    if (parser.isSet(version)) {
-        std::printf("vellupix %s\n", VELLUPIX_VERSION);
-        return 0;
-    }
+    const CommandLine commandLine = CommandLine::parse(arguments, QByteArray::fromStdString(cwd.native()));
+    std::fputs(commandLine.out.constData(), stdout);
+    std::fputs(commandLine.err.constData(), stderr);
+    if (commandLine.exitCode >= 0)
+        return commandLine.exitCode;
 
     // Without a display Qt aborts with a long message about platform plugins;
     // say plainly what is missing instead.
@@ -47,14 +37,15 @@ int main(int argc, char *argv[])
         return 1;
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vellupix"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vellupix"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELLUPIX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.vellupix.Vellupix"));
 
     QtDialogs dialogs;
     MDIForm1 frame(dialogs);
     frame.Show();
-    if (!parser.positionalArguments().isEmpty()) {
-        const QString file = parser.positionalArguments().constFirst();
+    if (!commandLine.file.isEmpty()) {
+        const QByteArray file = commandLine.file;
         // After the load step and once the frame is up, as a user's Open would be.
         QTimer::singleShot(0, &frame, [&frame, file] { frame.Open_File(file); });
     }

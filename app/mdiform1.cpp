@@ -258,6 +258,7 @@ void MDIForm1::AboutImage_Click()
 
 void MDIForm1::Open_Click() { m_browsing->Open_Click(); }
 void MDIForm1::Open_File(const QString &path) { m_browsing->Open_File(path); }
+void MDIForm1::Open_File(const QByteArray &nativePath) { m_browsing->Open_File(nativePath); }
 void MDIForm1::Save_Click() { m_browsing->Save_Click(); }
 void MDIForm1::Auto_Play_Click() { m_browsing->Auto_Play_Click(); }
 void MDIForm1::Stop_AutoPlay_Click() { m_browsing->Stop_AutoPlay_Click(); }

@@ -38,6 +38,7 @@ public:
     // Menu commands; the toolbar runs the same ones.
     void Open_Click();
     void Open_File(const QString &path);
+    void Open_File(const QByteArray &nativePath);
     void Save_Click();
     void Auto_Play_Click();
     void Stop_AutoPlay_Click();

@@ -26,9 +26,16 @@ QIcon childWindowIcon()
     return QIcon(QStringLiteral(":/vellupix/icons/picture_window.xpm"));
 }
 
-QImage aboutLogo()
+QPixmap aboutLogo(qreal devicePixelRatio)
 {
-    return QImage(QStringLiteral(":/vellupix/about/logo.xpm"));
+    // Drawn twice, at its design size and at twice the pixels; the second is
+    // for screens of a device pixel ratio above 1, and shows at the same size.
+    if (devicePixelRatio > 1.0) {
+        QPixmap sharp(QStringLiteral(":/vellupix/about/logo@2x.png"));
+        sharp.setDevicePixelRatio(2.0);
+        return sharp;
+    }
+    return QPixmap(QStringLiteral(":/vellupix/about/logo.xpm"));
 }
 
 QIcon toolbarImage(int n)
@@ -38,17 +45,20 @@ QIcon toolbarImage(int n)
                                         "11_magnify", "12_shrink", "13_about",  "14_exit"};
     if (n < 1 || n > 14)
         return QIcon();
-    QPixmap pixmap(QStringLiteral(":/vellupix/toolbar/%1.xpm").arg(QLatin1String(names[n - 1])));
+    const QString name = QLatin1String(names[n - 1]);
+    QPixmap pixmap(QStringLiteral(":/vellupix/toolbar/%1.xpm").arg(name));
     if (pixmap.isNull())
         return QIcon();
     // The image list's mask colour: silver is the background, never the art.
     pixmap.setMask(pixmap.createMaskFromColor(QColor(192, 192, 192), Qt::MaskInColor));
     QIcon icon(pixmap);
-    // On a screen with twice the pixels the art is doubled pixel for pixel,
-    // never smoothed into a blur.
-    QPixmap doubled = pixmap.scaled(pixmap.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    doubled.setDevicePixelRatio(2.0);
-    icon.addPixmap(doubled);
+    // A screen with twice the pixels gets the art drawn for it, which
+    // carries its own transparency; the icon picks it by size.
+    QPixmap sharp(QStringLiteral(":/vellupix/toolbar/%1@2x.png").arg(name));
+    if (!sharp.isNull()) {
+        sharp.setDevicePixelRatio(2.0);
+        icon.addPixmap(sharp);
+    }
     return icon;
 }
 

@@ -22,6 +22,8 @@ public:
     // Opens a file exactly as if it had been chosen in the Open dialog: a
     // file named on the command line by a file manager.
     void Open_File(const QString &path);
+    // The same for an absolute path byte for byte as the file system has it.
+    void Open_File(const QByteArray &nativePath);
     void Save_Click();
 
     void Go_to_First_Click();
@@ -46,7 +48,8 @@ private:
     void ShowPicture(Travel travel);
     // Asks the cache for the pictures the next step in that direction shows.
     void readAhead(Travel travel);
-    void openChosenFile();
+    // nativePath, when given, is the chosen file's own bytes.
+    void openChosenFile(const QByteArray &nativePath = {});
     // Assigning a picture and centring the box on its new size: every show.
     void showInBox(const QImage &image);
     void writePanel1();

@@ -24,16 +24,21 @@ void Browsing::Open_Click()
 
 void Browsing::Open_File(const QString &path)
 {
+    Open_File(QFile::encodeName(QFileInfo(path).absoluteFilePath()));
+}
+
+void Browsing::Open_File(const QByteArray &nativePath)
+{
     m_form1.Show();
     CommonDialog &dialog = m_form1.commDilg();
     dialog.Filter = kPictureFilter;
-    const QFileInfo info(path);
+    const QFileInfo info(QFile::decodeName(nativePath));
     dialog.FileName = info.absoluteFilePath();
     dialog.FileTitle = info.fileName();
-    openChosenFile();
+    openChosenFile(nativePath);
 }
 
-void Browsing::openChosenFile()
+void Browsing::openChosenFile(const QByteArray &nativePath)
 {
     CommonDialog &dialog = m_form1.commDilg();
     // As the Open dialog of a desktop does: the working directory follows the
@@ -50,8 +55,11 @@ void Browsing::openChosenFile()
         const QString folder = chosen.absolutePath();
         m_module1.CurrentPath = folder == QDir::rootPath() ? QString() : folder;
 
+        // A name that is not valid UTF-8 does not survive a trip through the
+        // dialog's text, so the bytes are used where the caller has them.
+        const QByteArray native = nativePath.isEmpty() ? QFile::encodeName(chosen.absoluteFilePath()) : nativePath;
         PictureBox &box = m_form1.Picture1();
-        box.setPicture(m_cache.LoadPicture(QFile::encodeName(chosen.absoluteFilePath())));
+        box.setPicture(m_cache.LoadPicture(native));
         box.setVisible(true);
         dialog.DialogTitle = kOpenTitle;
 
@@ -59,7 +67,7 @@ void Browsing::openChosenFile()
         m_form1.Dir1().setPath(folder);
         list.setPath(folder);
         m_form1.centrePicture1();
-        const std::int32_t position = list.indexOf(QFile::encodeName(chosen.fileName()));
+        const std::int32_t position = list.indexOf(native.mid(native.lastIndexOf('/') + 1));
         if (position < 0)
             throw RuntimeError(QStringLiteral("\u201c%1\u201d is no longer in its folder.").arg(displayName(chosen.fileName())));
         list.setListIndex(position);

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""Draws the program's artwork as XPM text and the hand cursor as a .cur file.
+"""Draws the program's artwork as XPM text and the hand cursor as a .cur file,
+and renders the PNGs drawn as SVG: the application icon's sizes and the
+images for a device pixel ratio of 2 (the @2x files).
 
-Run from anywhere; it rewrites the files beside it. The art is kept as
-character grids so that a change is a readable diff.
+Run from anywhere; it rewrites the files beside it (rsvg-convert, from
+Debian's librsvg2-bin, must be on the PATH). The 16-pixel art is kept as
+character grids and the rest as SVG text, so that a change is a readable diff.
 """
 import os
 import struct
-import zlib
+import subprocess
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -210,43 +213,115 @@ def write_cursor(path):
     write_xpm(os.path.splitext(path)[0] + '.xpm', HAND, {'.': 'None', 'X': '#000000', 'o': '#FFFFFF'})
 
 
-def write_png(path, rows, palette, size):
-    """The pixel art scaled by whole steps (nearest neighbour), as RGBA PNG."""
-    n = len(rows)
+# The same fourteen images drawn for a device pixel ratio of 2: 32 x 32, one
+# unit one device pixel, in the colours of the 16-pixel art. Outlines are two
+# units wide on whole coordinates, so straight edges stay sharp.
+OUTLINE = 'stroke="#000000" stroke-width="2" stroke-linejoin="miter"'
+TOOLBAR_2X = {
+    '01_open': f"""
+        <path d="M18 9 C 20 3, 27 3, 28 9" fill="none" stroke="#000000" stroke-width="2"/>
+        <path d="M24 8 L 31 8 L 28 13 Z" fill="#000000"/>
+        <path d="M2 11 H 8 L 10 13 H 20 V 27 H 2 Z" fill="#FFFF00" {OUTLINE}/>
+        <path d="M5 15 H 9 M5 18 H 7 M5 21 H 9 M5 24 H 7" stroke="#FFFFFF" stroke-width="1.5"/>
+        <path d="M8 17 H 29 L 23 27 H 2 Z" fill="#808000" {OUTLINE}/>""",
+    '02_save': f"""
+        <rect x="3" y="3" width="26" height="24" fill="#000080" {OUTLINE}/>
+        <rect x="8" y="3" width="15" height="10" fill="#FFFFFF" {OUTLINE}/>
+        <path d="M10 6 H 21 M10 9 H 18" stroke="#808080" stroke-width="1"/>
+        <rect x="25" y="5" width="2" height="3" fill="#000000"/>
+        <rect x="9" y="18" width="15" height="9" fill="#E0E0E0" {OUTLINE}/>
+        <rect x="11" y="20" width="4" height="6" fill="#808080"/>""",
+    '03_first': f"""
+        <rect x="5" y="5" width="4" height="22" fill="#000000"/>
+        <path d="M12 16 L 26 5 V 27 Z" fill="#0000FF" {OUTLINE}/>""",
+    '04_previous': f"""
+        <path d="M3 16 L 15 5 V 11 H 29 V 21 H 15 V 27 Z" fill="#0000FF" {OUTLINE}/>""",
+    '05_next': f"""
+        <path d="M29 16 L 17 5 V 11 H 3 V 21 H 17 V 27 Z" fill="#0000FF" {OUTLINE}/>""",
+    '06_last': f"""
+        <path d="M6 5 L 20 16 L 6 27 Z" fill="#0000FF" {OUTLINE}/>
+        <rect x="23" y="5" width="4" height="22" fill="#000000"/>""",
+    '07_delete': """
+        <path d="M4 4 L 28 28 M28 4 L 4 28" stroke="#FF0000" stroke-width="5"/>""",
+    '08_print': f"""
+        <rect x="9" y="3" width="14" height="9" fill="#FFFFFF" {OUTLINE}/>
+        <path d="M12 6 H 20 M12 9 H 18" stroke="#808080" stroke-width="1"/>
+        <rect x="2" y="12" width="28" height="11" fill="#808080" {OUTLINE}/>
+        <rect x="3" y="13" width="26" height="4" fill="#E0E0E0"/>
+        <rect x="24" y="14" width="3" height="2" fill="#00C000"/>
+        <rect x="7" y="19" width="18" height="2" fill="#000000"/>
+        <rect x="9" y="21" width="14" height="8" fill="#FFFFFF" {OUTLINE}/>
+        <path d="M12 24 H 20 M12 27 H 18" stroke="#000000" stroke-width="1"/>""",
+    '09_start': f"""
+        <path d="M7 3 L 27 16 L 7 29 Z" fill="#00C000" {OUTLINE}/>""",
+    '10_stop': f"""
+        <rect x="5" y="5" width="22" height="22" fill="#FF0000" {OUTLINE}/>""",
+    '11_magnify': f"""
+        <path d="M19 19 L 28 28" stroke="#000000" stroke-width="5" stroke-linecap="round"/>
+        <circle cx="12" cy="12" r="9" fill="#FFFFFF" {OUTLINE}/>
+        <rect x="7" y="11" width="10" height="2" fill="#000000"/>
+        <rect x="11" y="7" width="2" height="10" fill="#000000"/>""",
+    '12_shrink': f"""
+        <path d="M19 19 L 28 28" stroke="#000000" stroke-width="5" stroke-linecap="round"/>
+        <circle cx="12" cy="12" r="9" fill="#FFFFFF" {OUTLINE}/>
+        <rect x="7" y="11" width="10" height="2" fill="#000000"/>""",
+    '13_about': f"""
+        <circle cx="16" cy="16" r="13" fill="#0000FF" {OUTLINE}/>
+        <circle cx="16" cy="9" r="2.5" fill="#FFFFFF"/>
+        <path d="M12 13 H 18 V 23 H 20 V 25 H 12 V 23 H 14 V 15 H 12 Z" fill="#FFFFFF"/>""",
+    '14_exit': f"""
+        <rect x="3" y="3" width="16" height="26" fill="#808000" {OUTLINE}/>
+        <rect x="8" y="15" width="2" height="2" fill="#000000"/>
+        <path d="M13 13 H 22 V 8 L 30 16 L 22 24 V 19 H 13 Z" fill="#FF0000" {OUTLINE}/>""",
+}
 
-    def rgba(ch):
-        col = palette[ch]
-        if col == 'None':
-            return b'\0\0\0\0'
-        return bytes.fromhex(col[1:]) + b'\xff'
+# The About logo drawn for a device pixel ratio of 2 (96 x 72) in the
+# 48 x 36 logo's own coordinates: the same film frame and V, with the V's
+# slopes and the sprocket holes drawn at the finer pixels instead of doubled.
+LOGO_2X = """<svg xmlns="http://www.w3.org/2000/svg" width="96" height="72" viewBox="0 0 48 36">
+  <rect width="48" height="36" fill="#000000"/>
+  <rect y="2" width="48" height="32" fill="#808080"/>
+  %s
+  <rect x="3" y="7" width="42" height="22" fill="#000080"/>
+  <path d="M11 8 H 15 L 24 28 H 20 Z" fill="#008080"/>
+  <path d="M33 8 H 37 L 28 28 H 24 Z" fill="#00FFFF"/>
+  <rect x="35" y="9" width="5" height="3" fill="#FFFF00"/>
+</svg>
+""" % '\n  '.join('<rect x="%d" y="%d" width="3" height="2" rx="0.5" fill="#000000"/>' % (x, y)
+                  for x in range(2, 48, 6) for y in (3, 31))
 
-    raw = b''
-    for y in range(size):
-        row = rows[y * n // size]
-        raw += b'\0' + b''.join(rgba(row[x * n // size]) for x in range(size))
 
-    def chunk(kind, data):
-        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff)
-
+def render_svg(svg, path, width, height):
+    """Renders SVG text (or an SVG file) to a PNG with librsvg's rsvg-convert."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, 'wb') as f:
-        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0))
-                + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+    if os.path.exists(svg):
+        subprocess.run(['rsvg-convert', '-w', str(width), '-h', str(height), '-o', path, svg], check=True)
+    else:
+        subprocess.run(['rsvg-convert', '-w', str(width), '-h', str(height), '-o', path],
+                       input=svg.encode(), check=True)
 
 
 def main():
     for name, rows in TOOLBAR.items():
         assert len(rows) == 16 and all(len(r) == 16 for r in rows), name
         write_xpm(os.path.join(HERE, 'toolbar', name + '.xpm'), rows, PALETTE)
+        svg = ('<svg xmlns="http://www.w3.org/2000/svg" width="32" height="32" viewBox="0 0 32 32">%s\n</svg>\n'
+               % TOOLBAR_2X[name])
+        render_svg(svg, os.path.join(HERE, 'toolbar', name + '@2x.png'), 32, 32)
     rows, pal = frame_icon()
     write_xpm(os.path.join(HERE, 'icons', 'vellupix.xpm'), rows, pal)
+    # The application icon: every size from the scalable drawing but 16
+    # pixels, which has a drawing of its own so that its frame stays whole.
+    scalable = os.path.join(HERE, 'hicolor', 'scalable', 'apps', 'org.vellupix.Vellupix.svg')
     for size in (16, 32, 48, 64, 128, 256):
-        write_png(os.path.join(HERE, 'hicolor', '%dx%d' % (size, size), 'apps', 'org.vellupix.Vellupix.png'),
-                  rows, pal, size)
+        source = os.path.join(HERE, 'icons', 'org.vellupix.Vellupix-16.svg') if size == 16 else scalable
+        render_svg(source, os.path.join(HERE, 'hicolor', '%dx%d' % (size, size), 'apps', 'org.vellupix.Vellupix.png'),
+                   size, size)
     rows, pal = child_icon()
     write_xpm(os.path.join(HERE, 'icons', 'picture_window.xpm'), rows, pal)
     rows, pal = logo()
     write_xpm(os.path.join(HERE, 'about', 'logo.xpm'), rows, pal)
+    render_svg(LOGO_2X, os.path.join(HERE, 'about', 'logo@2x.png'), 96, 72)
     write_cursor(os.path.join(HERE, 'cursors', 'hand.cur'))
 
 

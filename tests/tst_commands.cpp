@@ -4,6 +4,8 @@
 #include "support/testmain.h"
 #include "support/testpictures.h"
 
+#include "app/resources.h"
+
 #include <QAccessible>
 #include <QImageReader>
 #include <QLabel>
@@ -16,6 +18,28 @@
 
 using testpictures::write;
 
+namespace {
+// The drawing for a device pixel ratio of 2 of toolbar image n.
+QString art2x(int n)
+{
+    static const char *const names[] = {"01_open", "02_save", "03_first",   "04_previous", "05_next",
+                                        "06_last", "07_delete", "08_print", "09_start",    "10_stop",
+                                        "11_magnify", "12_shrink", "13_about", "14_exit"};
+    return QStringLiteral(":/vellupix/toolbar/%1@2x.png").arg(QLatin1String(names[n - 1]));
+}
+
+// Whether every 2 x 2 block is one colour: a small picture blown up.
+bool isDoubled(const QImage &image)
+{
+    for (int y = 0; y + 1 < image.height(); y += 2)
+        for (int x = 0; x + 1 < image.width(); x += 2)
+            if (image.pixel(x + 1, y) != image.pixel(x, y) || image.pixel(x, y + 1) != image.pixel(x, y)
+                || image.pixel(x + 1, y + 1) != image.pixel(x, y))
+                return false;
+    return true;
+}
+} // namespace
+
 class TestCommands : public QObject
 {
     Q_OBJECT
@@ -24,6 +48,7 @@ private slots:
     void inertItemsDoNothing();
     void toolbarButtons();
     void toolbarClicksRunTheMenuHandlers();
+    void applicationIconIsDrawnForEachSize();
     void startStopSwitchOnlyFromTheToolbar();
     void saveWritesTheShownPicture();
     void saveCancelAndNoPicture();
@@ -104,13 +129,54 @@ void TestCommands::toolbarButtons()
     }
     QCOMPARE(f.frame->Toolbar1()->widgetForAction(f.frame->Button(18)), static_cast<QWidget *>(f.frame->Slider1()));
 
-    // At a device pixel ratio of 2 the 16-pixel art is doubled, not blurred:
-    // every 2 x 2 block is one colour.
-    const QImage sharp = f.frame->Button(1)->icon().pixmap(QSize(16, 16), 2.0).toImage();
-    QCOMPARE(sharp.size(), QSize(32, 32));
-    for (int y = 0; y < 32; y += 2)
-        for (int x = 0; x < 32; x += 2)
-            QCOMPARE(sharp.pixel(x + 1, y + 1), sharp.pixel(x, y));
+    // At a device pixel ratio of 2 every image shows its 32-pixel drawing as
+    // drawn: not the 16-pixel art doubled or smoothed, not some other size.
+    int image = 0;
+    for (int k = 1; k <= 29; ++k) {
+        const QIcon icon = f.frame->Button(k)->icon();
+        if (icon.isNull())
+            continue;
+        ++image;
+        const QPixmap normal = icon.pixmap(QSize(16, 16), 1.0);
+        QCOMPARE(normal.size(), QSize(16, 16));
+        const QPixmap sharp = icon.pixmap(QSize(16, 16), 2.0);
+        QCOMPARE(sharp.size(), QSize(32, 32));
+        QCOMPARE(sharp.deviceIndependentSize(), QSizeF(16, 16));
+        const QImage drawn = QImage(art2x(image)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(drawn.size(), QSize(32, 32));
+        QVERIFY2(sharp.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied) == drawn, qPrintable(art2x(image)));
+    }
+    QCOMPARE(image, 14);
+
+    // The About logo likewise: 48 x 36 as designed, 96 x 72 drawn for 2x.
+    QCOMPARE(art::aboutLogo(1.0).size(), QSize(48, 36));
+    const QPixmap logo = art::aboutLogo(2.0);
+    QCOMPARE(logo.size(), QSize(96, 72));
+    QCOMPARE(logo.deviceIndependentSize(), QSizeF(48, 36));
+    QVERIFY(!isDoubled(logo.toImage()));
+}
+
+void TestCommands::applicationIconIsDrawnForEachSize()
+{
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        const QString path = QStringLiteral("resources/hicolor/%1x%1/apps/org.vellupix.Vellupix.png").arg(size);
+        const QImage icon(path);
+        QCOMPARE(icon.size(), QSize(size, size));
+        // Rendered for its size, not a smaller one blown up.
+        if (size > 16)
+            QVERIFY2(!isDoubled(icon), qPrintable(path));
+    }
+    // At 16 pixels the frame is whole: a dark, opaque line on all four sides
+    // of the 14 x 12 picture.
+    const QImage small(QStringLiteral("resources/hicolor/16x16/apps/org.vellupix.Vellupix.png"));
+    auto frame = [&](int x, int y) {
+        const QRgb p = small.pixel(x, y);
+        return qAlpha(p) == 255 && qGray(p) < 80;
+    };
+    for (int x = 1; x <= 14; ++x)
+        QVERIFY2(frame(x, 2) && frame(x, 13), qPrintable(QString::number(x)));
+    for (int y = 2; y <= 13; ++y)
+        QVERIFY2(frame(1, y) && frame(14, y), qPrintable(QString::number(y)));
 }
 
 void TestCommands::toolbarClicksRunTheMenuHandlers()
