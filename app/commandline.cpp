@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QStringList>

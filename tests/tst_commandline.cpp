@@ -1,6 +1,7 @@
 // The command line: what it answers by itself, and the file it hands to Open.
 
 #include "support/framefixture.h"
+#include "version.h"
 #include "support/testmain.h"
 #include "support/testpictures.h"
 
