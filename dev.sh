@@ -12,6 +12,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins
     libgl-dev zlib1g-dev
+    libjpeg62-turbo-dev         # one JPEG decoded on every core
     fonts-wqy-microhei          # the Chinese dialog texts need real glyphs
     desktop-file-utils appstream # the tests validate the desktop entry and metainfo
     dpkg-dev file               # the package test reads the .deb
