@@ -65,6 +65,8 @@ void Browsing::openChosenFile()
                                         + QStringLiteral(" Pictures in the current Path"));
         writePanel1();
         writePanel3();
+        m_quickSteps = 0;
+        m_shownBytes = box.Picture().sizeInBytes();
         readAhead(Travel::Forward);
     });
 }

@@ -119,6 +119,7 @@ private slots:
     void giantPicturesGetReducedCopiesWithinTheBudget();
 
     void stepsReadAheadInTheirDirection();
+    void quickStepsReadFurtherAheadWithinTheBudget();
     void prefetchedFailureIsReportedOnlyOnTheStep();
 };
 
@@ -358,6 +359,27 @@ void TestReadAhead::destructionWaitsForWorkers()
     }
     // Every decode that began also ended before the cache was gone.
     QCOMPARE(gate.finished.load(), gate.started.load());
+}
+
+void TestReadAhead::quickStepsReadFurtherAheadWithinTheBudget()
+{
+    Pictures pictures(14);
+    FrameFixture f;
+    PictureCache &cache = f.frame->pictureCache();
+    f.open(QFile::decodeName(pictures.paths[0]));
+    // Three steps one way in quick succession, as key repeat makes them.
+    for (int i = 0; i < 3; ++i)
+        f.frame->Next_picture_Click();
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[4]));
+    QVERIFY(cache.holds(pictures.paths[11])); // eight ahead
+    QVERIFY(!cache.holds(pictures.paths[12]));
+    // Turning round starts afresh: one behind, as always.
+    cache.clear();
+    f.frame->precursive_picture_Click();
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[1]));
+    QVERIFY(!cache.holds(pictures.paths[0]));
 }
 
 void TestReadAhead::stepsReadAheadInTheirDirection()
