@@ -13,13 +13,15 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins
     libgl-dev zlib1g-dev
+    libjpeg62-turbo-dev         # one JPEG decoded on every core
+    libx11-dev                  # the benchmark looks at an X screen for the cold-open rows
     fonts-wqy-microhei          # the Chinese dialog texts need real glyphs
     desktop-file-utils appstream # the tests validate the desktop entry and metainfo
     dpkg-dev file lintian       # the package test reads the .deb and judges it
 )
 install_missing() {
     local missing=()
-    [ "${1:-}" = bench ] && packages+=(feh xvfb)
+    [ "${1:-}" = bench ] && packages+=(feh nsxiv xvfb)
     for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done

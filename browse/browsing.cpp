@@ -34,6 +34,17 @@ void Browsing::writePanel3()
                                     + QString::number(m_form1.File1().ListCount()) + QStringLiteral(" Pictures"));
 }
 
+void Browsing::noteStep(Travel travel)
+{
+    // Key repeat runs at 25 to 40 steps a second; a quick hand taps at 5.
+    constexpr auto kQuick = std::chrono::milliseconds(250);
+    const auto now = std::chrono::steady_clock::now();
+    const bool quick = m_quickSteps > 0 && travel == m_lastTravel && now - m_lastStep < kQuick;
+    m_quickSteps = quick ? m_quickSteps + 1 : 1;
+    m_lastTravel = travel;
+    m_lastStep = now;
+}
+
 void Browsing::readAhead(Travel travel)
 {
     FileListBox &list = m_form1.File1();
@@ -47,12 +58,21 @@ void Browsing::readAhead(Travel travel)
         if (std::find(wanted.begin(), wanted.end(), path) == wanted.end())
             wanted.push_back(path);
     };
-    if (travel == Travel::Forward) {
-        // Next and the slide show wrap past the last entry to the first.
-        want(count ? (here + 1) % count : 0);
-        want(count ? (here + 2) % count : 0);
-    } else {
-        want(here - 1);
+    // Stepping quickly one way, the workers would fall behind reading only
+    // the next one or two: then as far as the budget holds pictures of the
+    // size just shown, beside it, so nothing read ahead is dropped unused.
+    constexpr int kQuickRun = 3;
+    constexpr std::int64_t kFarthest = 8;
+    std::int64_t depth = travel == Travel::Forward ? 2 : 1;
+    if (m_quickSteps >= kQuickRun && travel == m_lastTravel) {
+        const std::int64_t fit = m_cache.budgetBytes() / std::max<std::int64_t>(1, m_shownBytes) - 1;
+        depth = std::clamp(fit, depth, kFarthest);
+    }
+    for (std::int64_t k = 1; k <= depth; ++k) {
+        if (travel == Travel::Forward)
+            want(count ? (here + k) % count : 0); // Next and the slide show wrap past the last entry
+        else
+            want(here - k);
     }
     m_cache.prefetch(wanted);
 }
@@ -61,6 +81,7 @@ void Browsing::readAhead(Travel travel)
 void Browsing::ShowPicture(Travel travel)
 {
     m_form1.File1().setListIndex(m_module1.Index);
+    noteStep(travel);
     QImage image;
     try {
         image = m_cache.LoadPicture(m_form1.selectedPath());
@@ -71,6 +92,7 @@ void Browsing::ShowPicture(Travel travel)
         throw;
     }
     // Started before the show, so the workers decode while the window paints.
+    m_shownBytes = image.sizeInBytes();
     readAhead(travel);
     showInBox(image);
     writePanel1();

@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <chrono>
+#include <cstdint>
+
 class Form1;
 class PictureCache;
 class StatusBar;
@@ -46,8 +49,11 @@ private:
     // last entry back to the first, and the entry there shown.
     void stepToNext();
     void ShowPicture(Travel travel);
-    // Asks the cache for the pictures the next step in that direction shows.
+    // Asks the cache for the pictures the next step in that direction shows;
+    // further ahead while the user steps quickly one way.
     void readAhead(Travel travel);
+    // Notes a step for the pace of stepping; Open starts afresh.
+    void noteStep(Travel travel);
     // nativePath, when given, is the chosen file's own bytes.
     void openChosenFile(const QByteArray &nativePath = {});
     // Assigning a picture and centring the box on its new size: every show.
@@ -61,4 +67,11 @@ private:
     const ErrorReport &m_report;
     PictureCache &m_cache;
     bool m_tickBoxOpen = false;
+
+    // The pace of the last steps: how many in a row went one way, each soon
+    // after the one before.
+    Travel m_lastTravel = Travel::Forward;
+    int m_quickSteps = 0;
+    std::chrono::steady_clock::time_point m_lastStep;
+    std::int64_t m_shownBytes = 0; // of the last picture shown, to size reading ahead
 };

@@ -77,6 +77,8 @@ void Browsing::openChosenFile(const QByteArray &nativePath)
                                         + QStringLiteral(" Pictures in the current Path"));
         writePanel1();
         writePanel3();
+        m_quickSteps = 0;
+        m_shownBytes = box.Picture().sizeInBytes();
         readAhead(Travel::Forward);
     });
 }

@@ -73,7 +73,41 @@ void PictureCache::readUnlocked(std::unique_lock<std::mutex> &lock, const EntryP
     // Without a stamp nothing could tell later whether the result still holds.
     if (!entry->stamp.isValid() && m_entries.value(entry->path) == entry)
         m_entries.remove(entry->path);
+    else
+        makeCopiesLater(entry);
     m_changed.notify_all();
+}
+
+void PictureCache::makeCopiesLater(const EntryPtr &entry)
+{
+    if (entry->failed || !ReducedCopies::worthMaking(entry->image)
+        || entry->bytes + ReducedCopies::bytesFor(entry->image) > m_budget)
+        return;
+    entry->copiesPending = true;
+    ++m_pending;
+    // Before reading further ahead: a zoom of the picture may wait for them.
+    m_pool.start(QRunnable::create([this, entry] {
+                     auto copies = std::make_shared<const ReducedCopies>(entry->image);
+                     std::unique_lock lock(m_mutex);
+                     entry->copies = std::move(copies);
+                     entry->bytes += entry->copies->bytes();
+                     entry->copiesPending = false;
+                     --m_pending;
+                     std::vector<EntryPtr> evicted = trim();
+                     m_changed.notify_all();
+                     lock.unlock();
+                 }),
+                 std::numeric_limits<int>::max() - 1);
+}
+
+std::shared_ptr<const ReducedCopies> PictureCache::reducedCopies(const QByteArray &nativePath)
+{
+    std::unique_lock lock(m_mutex);
+    const EntryPtr entry = m_entries.value(nativePath);
+    if (!entry)
+        return {};
+    m_changed.wait(lock, [&] { return !entry->copiesPending; });
+    return entry->copies;
 }
 
 QImage PictureCache::LoadPicture(const QByteArray &nativePath)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/picture.h"
+#include "platform/reducedcopies.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -41,6 +42,12 @@ public:
     // otherwise.
     QImage LoadPicture(const QByteArray &nativePath);
 
+    // Halves, quarters… of a giant picture given out by LoadPicture, made on
+    // a worker right after it was read; waits while they are being made.
+    // Null for pictures too small to need them or when the budget has no
+    // room for them.
+    std::shared_ptr<const ReducedCopies> reducedCopies(const QByteArray &nativePath);
+
     // The files worth reading ahead now, most wanted first. Reading ahead of
     // earlier wishes that has not started yet is dropped.
     void prefetch(const std::vector<QByteArray> &nativePaths);
@@ -79,8 +86,10 @@ private:
         QString error; // the run-time error's description when reading failed
         bool failed = false;
         picture::FileStamp stamp;
-        std::int64_t bytes = 0;
+        std::int64_t bytes = 0; // the picture and its copies
         std::uint64_t lastUse = 0;
+        std::shared_ptr<const ReducedCopies> copies;
+        bool copiesPending = false;
     };
     using EntryPtr = std::shared_ptr<Entry>;
 
@@ -88,6 +97,8 @@ private:
     // Reads the entry with the lock let go meanwhile, then wakes its waiters.
     void readUnlocked(std::unique_lock<std::mutex> &lock, const EntryPtr &entry);
     void readAhead(const EntryPtr &entry);
+    // Starts making the entry's reduced copies on a worker, when worth it.
+    void makeCopiesLater(const EntryPtr &entry);
     // Drops what the budget and the few kept behind leave no room for, and
     // gives it to the caller to free outside the lock.
     std::vector<EntryPtr> trim();

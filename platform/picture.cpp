@@ -1,6 +1,7 @@
 #include "platform/picture.h"
 
 #include "platform/filelist.h"
+#include "platform/jpegbands.h"
 #include "platform/runtimeerror.h"
 
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <QThread>
 
 #include <cerrno>
 #include <mutex>
@@ -31,6 +33,39 @@ static void applyAllocationLimit()
         // photograph; the size check below gives the clearer message first.
         QImageReader::setAllocationLimit(int(kAllocationLimitBytes >> 20) + 1);
     });
+}
+
+// A JPEG file is decoded in bands on every core; whatever the banded decoder
+// does not take (or fails on) goes through the reader as before, so that the
+// pictures and the error reports stay exactly the reader's.
+static QImage readJpegInBands(QImageReader &reader)
+{
+    auto *file = qobject_cast<QFile *>(reader.device());
+    if (!file || file->handle() < 0)
+        return QImage();
+    struct stat st;
+    if (::fstat(file->handle(), &st) != 0 || st.st_size <= 0 || st.st_size > kAllocationLimitBytes)
+        return QImage();
+    // pread, not a mapping: a file cut short meanwhile must not bring the
+    // process down with SIGBUS.
+    QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
+    qsizetype filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t got = ::pread(file->handle(), bytes.data() + filled, size_t(bytes.size() - filled), filled);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return QImage();
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    bytes.truncate(filled);
+    // Below a megapixel, starting threads costs about what they save.
+    const QSize size = reader.size();
+    const int threads = std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : QThread::idealThreadCount();
+    const QImage image = jpegbands::decode(bytes, threads, kAllocationLimitBytes);
+    return image.isNull() ? image : jpegbands::oriented(image, reader.transformation());
 }
 
 static QImage readFrom(QImageReader &reader, const QString &name)
@@ -66,7 +101,10 @@ static QImage readFrom(QImageReader &reader, const QString &name)
         }
         image = best;
     } else {
-        reader.read(&image);
+        if (format == "jpeg")
+            image = readJpegInBands(reader);
+        if (image.isNull())
+            reader.read(&image);
     }
     if (image.isNull()) {
         if (reader.error() == QImageReader::UnsupportedFormatError)

@@ -1,5 +1,7 @@
 #include "platform/picturebox.h"
 
+#include "platform/reducedcopies.h"
+
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -47,11 +49,12 @@ void PictureBox::setPicture(const QImage &picture)
     notify();
 }
 
-void PictureBox::PaintPicture(const QImage &source, QRectF destination, QRectF sourceRect)
+void PictureBox::PaintPicture(const QImage &source, QRectF destination, QRectF sourceRect,
+                              std::shared_ptr<const ReducedCopies> copies)
 {
     if (source.isNull())
         return;
-    m_strokes.push_back({source, destination, sourceRect, {}});
+    m_strokes.push_back({source, destination, sourceRect, {}, std::move(copies)});
     notify();
 }
 
@@ -105,12 +108,12 @@ void PictureBox::paint(QPainter &painter, const QRect &exposed) const
                             m_scale.toPixels(s.destination.width()), m_scale.toPixels(s.destination.height()));
         const QRectF source(s.sourceRect.x() * pixelsPerTwip, s.sourceRect.y() * pixelsPerTwip,
                             s.sourceRect.width() * pixelsPerTwip, s.sourceRect.height() * pixelsPerTwip);
-        drawPicture(painter, s.source, target, source, clip, &s.reduced);
+        drawPicture(painter, s.source, target, source, clip, &s.reduced, s.copies.get());
     }
 }
 
 void PictureBox::drawPicture(QPainter &painter, const QImage &image, const QRectF &target, const QRectF &source,
-                             const QRect &exposed, QImage *reducedCache) const
+                             const QRect &exposed, QImage *reducedCache, const ReducedCopies *copies) const
 {
     const QRectF box = paintRect();
     const QRectF visible = target.intersected(box).intersected(QRectF(exposed));
@@ -120,6 +123,18 @@ void PictureBox::drawPicture(QPainter &painter, const QImage &image, const QRect
     const double sy = target.height() / source.height();
     const double dpr = m_scale.devicePixelRatio;
 
+    if (copies && sx * dpr < 1.0 && sy * dpr < 1.0) {
+        // A giant picture shrunk: only the part that is seen, from the
+        // smallest copy still at least the shown size, so that the smoothing
+        // never has to bridge more than two pixels to one.
+        const ReducedCopies::Level level = copies->atLeast(sx * dpr, sy * dpr);
+        const QRectF from((source.x() + (visible.x() - target.x()) / sx) * level.factorX,
+                          (source.y() + (visible.y() - target.y()) / sy) * level.factorY,
+                          visible.width() / sx * level.factorX, visible.height() / sy * level.factorY);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter.drawImage(visible, level.image ? *level.image : image, from);
+        return;
+    }
     if (reducedCache && sx * dpr < 1.0 && sy * dpr < 1.0) {
         // Shrinking: sampling the source at each target pixel would alias, so
         // reduce it once with area averaging; the copy is no larger than what

@@ -8,9 +8,11 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QPainter;
+class ReducedCopies;
 
 // A picture box: position and size in twips, a picture, and a drawing
 // surface that PaintPicture draws on. Its geometry is a model, not a child
@@ -37,8 +39,10 @@ public:
     void setPicture(const QImage &picture);
 
     // Stretches the source rectangle of a picture into the destination
-    // rectangle of the drawing surface; all in twips.
-    void PaintPicture(const QImage &source, QRectF destination, QRectF sourceRect);
+    // rectangle of the drawing surface; all in twips. Reduced copies of the
+    // source, when given, serve to paint it shrunk.
+    void PaintPicture(const QImage &source, QRectF destination, QRectF sourceRect,
+                      std::shared_ptr<const ReducedCopies> copies = {});
 
     // The picture the user sees, at its natural size: the assigned picture,
     // or else the last picture painted on the surface.
@@ -63,10 +67,11 @@ private:
         QRectF destination; // twips, relative to the box
         QRectF sourceRect;  // twips of the source picture
         mutable QImage reduced; // the source smoothly reduced to its display size, when shrunk
+        std::shared_ptr<const ReducedCopies> copies;
     };
     QRectF paintRect() const;
     void drawPicture(QPainter &painter, const QImage &image, const QRectF &targetPx, const QRectF &sourcePx,
-                     const QRect &exposed, QImage *reducedCache) const;
+                     const QRect &exposed, QImage *reducedCache, const ReducedCopies *copies = nullptr) const;
     void notify() const
     {
         if (changed)

@@ -7,6 +7,7 @@
 #include "platform/naturalorder.h"
 #include "platform/picture.h"
 #include "platform/picturebox.h"
+#include "platform/reducedcopies.h"
 #include "platform/twips.h"
 #include "support/testmain.h"
 #include "support/testpictures.h"
@@ -25,7 +26,10 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <memory>
 
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -107,6 +111,8 @@ private slots:
     void pictureIsSharpAtDoubleDensity();
     void partRepaintMatchesWholePaint_data();
     void partRepaintMatchesWholePaint();
+    void shrunkPictureFromCopiesLooksAsSmoothScaling_data();
+    void shrunkPictureFromCopiesLooksAsSmoothScaling();
     void naturalOrder_data();
     void naturalOrder();
     void fileListHoldsOnlyRegularFiles();
@@ -242,6 +248,61 @@ void TestPlatform::partRepaintMatchesWholePaint()
     const QImage alone = paint(part);
     const QRect device(part.topLeft() * dpr, part.size() * dpr);
     QCOMPARE(alone.copy(device), whole.copy(device));
+}
+
+void TestPlatform::shrunkPictureFromCopiesLooksAsSmoothScaling_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<bool>("fromACopy");
+    QTest::newRow("0.6: the picture itself") << 0.6 << false;
+    QTest::newRow("0.36: the half") << 0.36 << true;
+    QTest::newRow("0.13: an eighth") << 0.13 << true;
+}
+
+void TestPlatform::shrunkPictureFromCopiesLooksAsSmoothScaling()
+{
+    QFETCH(double, scale);
+    QFETCH(bool, fromACopy);
+    // Photo-like: soft shapes, edges and a fine grain that a careless
+    // reduction would alias or blur.
+    QImage picture(2400, 1700, QImage::Format_RGB32);
+    std::uint32_t noise = 12345;
+    for (int y = 0; y < picture.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            noise = noise * 1664525u + 1013904223u;
+            const int grain = int(noise >> 27) - 16;
+            const int wave = int(50 * std::sin(x / 97.0) + 40 * std::cos(y / 61.0));
+            const int edge = ((x / 150 + y / 110) % 2) ? 50 : -50;
+            line[x] = qRgb(std::clamp(120 + wave + grain, 0, 255), std::clamp(110 + edge + grain, 0, 255),
+                           std::clamp(140 - wave / 2 + edge / 2 + grain, 0, 255));
+        }
+    }
+    const auto copies = std::make_shared<const ReducedCopies>(picture);
+    QCOMPARE(copies->atLeast(scale, scale).image != nullptr, fromACopy);
+
+    PictureBox box;
+    box.setScale({96, 1});
+    const QSize shown(qRound(picture.width() * scale), qRound(picture.height() * scale));
+    box.setWidth(float(shown.width() * 15));
+    box.setHeight(float(shown.height() * 15));
+    box.PaintPicture(picture, QRectF(0, 0, shown.width() * 15, shown.height() * 15),
+                     QRectF(0, 0, picture.width() * 15, picture.height() * 15), copies);
+    QImage screen(shown, QImage::Format_RGB32);
+    {
+        QPainter painter(&screen);
+        box.paint(painter, screen.rect());
+    }
+    const QImage expected = picture.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    double sum = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            const QRgb a = screen.pixel(x, y), b = expected.pixel(x, y);
+            sum += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+        }
+    }
+    const double meanDifference = sum / (3.0 * 255.0 * shown.width() * shown.height());
+    QVERIFY2(meanDifference < 0.01, qPrintable(QString::number(meanDifference * 100) + " %"));
 }
 
 void TestPlatform::naturalOrder_data()

@@ -116,10 +116,44 @@ private slots:
     void keepsWithinTheBudget();
     void keepsOnlyAFewBehind();
     void destructionWaitsForWorkers();
+    void giantPicturesGetReducedCopiesWithinTheBudget();
 
     void stepsReadAheadInTheirDirection();
+    void quickStepsReadFurtherAheadWithinTheBudget();
     void prefetchedFailureIsReportedOnlyOnTheStep();
 };
+
+void TestReadAhead::giantPicturesGetReducedCopiesWithinTheBudget()
+{
+    Pictures pictures(2);
+    const QByteArray giantPath = pictures.paths[0];
+    QImage giant(4096, 4096, QImage::Format_RGB32);
+    giant.fill(Qt::darkCyan);
+    const auto decoder = [&](const QByteArray &path, picture::FileStamp *stamp) {
+        QImage image = picture::LoadPicture(path, stamp);
+        return path == giantPath ? giant : image;
+    };
+    const std::int64_t giantBytes = giant.sizeInBytes();
+    const std::int64_t copyBytes = ReducedCopies::bytesFor(giant);
+    QVERIFY(copyBytes > giantBytes / 4 && copyBytes < giantBytes / 2);
+
+    PictureCache roomy(4 * giantBytes, 2, decoder);
+    roomy.LoadPicture(giantPath);
+    const auto copies = roomy.reducedCopies(giantPath);
+    QVERIFY(copies);
+    QCOMPARE(copies->copies().front().size(), QSize(2048, 2048));
+    QCOMPARE(copies->copies().front().pixel(7, 9), giant.pixel(0, 0));
+    QCOMPARE(copies->bytes(), copyBytes);
+    QCOMPARE(roomy.cachedBytes(), giantBytes + copyBytes); // counted against the budget
+    roomy.LoadPicture(pictures.paths[1]);
+    QVERIFY(!roomy.reducedCopies(pictures.paths[1])); // small: painted as before
+
+    // Room for the picture but not for its copies: none are made.
+    PictureCache tight(giantBytes + copyBytes - 1, 2, decoder);
+    tight.LoadPicture(giantPath);
+    QVERIFY(!tight.reducedCopies(giantPath));
+    QCOMPARE(tight.cachedBytes(), giantBytes);
+}
 
 void TestReadAhead::waitsForTheWorkerInsteadOfDecodingTwice()
 {
@@ -325,6 +359,27 @@ void TestReadAhead::destructionWaitsForWorkers()
     }
     // Every decode that began also ended before the cache was gone.
     QCOMPARE(gate.finished.load(), gate.started.load());
+}
+
+void TestReadAhead::quickStepsReadFurtherAheadWithinTheBudget()
+{
+    Pictures pictures(14);
+    FrameFixture f;
+    PictureCache &cache = f.frame->pictureCache();
+    f.open(QFile::decodeName(pictures.paths[0]));
+    // Three steps one way in quick succession, as key repeat makes them.
+    for (int i = 0; i < 3; ++i)
+        f.frame->Next_picture_Click();
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[4]));
+    QVERIFY(cache.holds(pictures.paths[11])); // eight ahead
+    QVERIFY(!cache.holds(pictures.paths[12]));
+    // Turning round starts afresh: one behind, as always.
+    cache.clear();
+    f.frame->precursive_picture_Click();
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[1]));
+    QVERIFY(!cache.holds(pictures.paths[0]));
 }
 
 void TestReadAhead::stepsReadAheadInTheirDirection()

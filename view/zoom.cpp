@@ -20,11 +20,13 @@ void Zoom::zoomBy(double factor)
         // Always from the file at its natural size, never from the last zoom,
         // so that zooming back and forth never blurs the picture.
         PictureBox &source = m_form1.Picture2();
-        source.setPicture(m_cache.LoadPicture(m_form1.selectedPath()));
+        const QByteArray path = m_form1.selectedPath();
+        source.setPicture(m_cache.LoadPicture(path));
         const float sourceWidth = source.Width();
         const float sourceHeight = source.Height();
+        // A giant picture shrunk is painted from its reduced copies.
         box.PaintPicture(source.Picture(), QRectF(0, 0, paintWidth, paintHeight),
-                         QRectF(0, 0, sourceWidth, sourceHeight));
+                         QRectF(0, 0, sourceWidth, sourceHeight), m_cache.reducedCopies(path));
 
         m_form1.centrePicture1();
     });

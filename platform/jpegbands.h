@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QImageIOHandler>
+
+// A baseline JPEG decoded in horizontal bands, one thread each, with exactly
+// the pixels and metadata Qt's own JPEG reader gives. Every band's thread
+// entropy-decodes the rows above its band without turning them into pixels
+// (libjpeg-turbo's jpeg_skip_scanlines), which is far cheaper than the
+// inverse transform, colour conversion and upsampling it leaves out.
+namespace jpegbands {
+
+enum class Outcome {
+    Decoded,
+    // Progressive, arithmetic-coded, CMYK/YCCK, more than 8 bits, unusual
+    // sampling or a header libjpeg rejects: Qt's reader takes it as before.
+    Unsuitable,
+    // libjpeg raised an error while decoding: Qt's reader reads it again, so
+    // that the error report is exactly the one it always gave.
+    Failed,
+};
+
+// Decodes a whole JPEG file held in memory on up to `threads` threads.
+// Gives a picture without the EXIF orientation applied (as Qt's handler
+// gives it to QImageReader), with the colour space, texts and resolution
+// Qt's handler would set. Pictures over `maxBytes` decoded are Unsuitable.
+// Thread-safe; no global state.
+QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *outcome = nullptr);
+
+// Whether the bytes are a JPEG this decoder would take (read from the header
+// alone); for the benchmark, which says which path a file takes.
+bool suitable(const QByteArray &bytes);
+
+// Applies an EXIF orientation the way QImageReader's auto-transform does.
+QImage oriented(QImage image, QImageIOHandler::Transformations transformation);
+
+} // namespace jpegbands
