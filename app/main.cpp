@@ -1,4 +1,5 @@
 #include "app/mdiform1.h"
+#include "platform/colour.h"
 #include "platform/dialogs.h"
 
 #include <QApplication>
@@ -48,6 +49,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vellupix"));
     QApplication::setDesktopFileName(QStringLiteral("org.vellupix.Vellupix"));
+    // Asked once, here on the window thread: the workers convert every
+    // picture to it and must not talk to the X server themselves.
+    colour::setDisplayProfile(colour::x11DisplayProfile());
 
     QtDialogs dialogs;
     MDIForm1 frame(dialogs);

@@ -1,8 +1,11 @@
 #include "platform/picture.h"
 
+#include "platform/colour.h"
 #include "platform/filelist.h"
+#include "platform/formats/formats.h"
 #include "platform/runtimeerror.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -39,12 +42,30 @@ static void applyAllocationLimit()
         // Qt refuses anything over 128 MB by default, less than one 36-MP
         // photograph; the size check below gives the clearer message first.
         QImageReader::setAllocationLimit(int(kAllocationLimitBytes >> 20) + 1);
+        formats::registerPlugins();
     });
 }
 
-static QImage readFrom(QImageReader &reader, const QString &name)
+namespace {
+// A picture as its file holds it: its own pixels, tagged with their colour
+// space, or with a profile only LittleCMS understands beside them.
+struct Decoded
 {
+    QImage image;
+    QByteArray lcmsOnly;
+};
+} // namespace
+
+static Decoded readFrom(QImageReader &reader, const QString &name)
+{
+    // Left behind by an earlier read on this thread that never got as far
+    // as asking for them.
+    formats::takeFailureReason();
+    colour::takeUnderstoodByLcmsOnly();
     reader.setAutoTransform(true);
+    const QByteArray insisted = formats::formatToInsistOn(reader.device());
+    if (!insisted.isEmpty())
+        reader.setFormat(insisted);
     if (!reader.canRead())
         throw RuntimeError(QStringLiteral("\u201c%1\u201d is not a picture this program can read.").arg(name));
     // Asked before anything is read: some handlers no longer name their
@@ -62,6 +83,7 @@ static QImage readFrom(QImageReader &reader, const QString &name)
     }
 
     QImage image;
+    bool read = false;
     if ((format == "ico" || format == "cur") && reader.imageCount() > 1) {
         // An icon holds several sizes; the largest is the one worth viewing.
         QImage best;
@@ -74,16 +96,25 @@ static QImage readFrom(QImageReader &reader, const QString &name)
                 best = candidate;
         }
         image = best;
+        read = !image.isNull();
     } else {
-        reader.read(&image);
+        // A reader that says it failed has failed, whatever it left behind:
+        // Qt's TIFF reader leaves a black picture for data it cannot decode.
+        read = reader.read(&image);
     }
-    if (image.isNull()) {
-        if (reader.error() == QImageReader::UnsupportedFormatError)
+    if (!read || image.isNull()) {
+        const QString reason = formats::takeFailureReason();
+        if (reason.isEmpty() && reader.error() == QImageReader::UnsupportedFormatError)
             throw RuntimeError(QStringLiteral("\u201c%1\u201d is not a picture this program can read.").arg(name));
-        throw RuntimeError(QStringLiteral("The picture \u201c%1\u201d is damaged or uses a kind of %2 this program cannot decode.")
-                               .arg(name, QString::fromLatin1(format.toUpper())));
+        const QString message = QStringLiteral("The picture \u201c%1\u201d is damaged or uses a kind of %2 this program cannot decode")
+                                    .arg(name, QString::fromLatin1(format.toUpper()));
+        throw RuntimeError(reason.isEmpty() ? message + u'.' : QStringLiteral("%1 (%2).").arg(message, reason));
     }
-    return image;
+
+    Decoded decoded{image, colour::takeUnderstoodByLcmsOnly()};
+    if (!image.colorSpace().isValid() && decoded.lcmsOnly.isEmpty())
+        decoded.lcmsOnly = colour::embeddedProfile(reader.device(), format);
+    return decoded;
 }
 
 static FileStamp stampFrom(const struct stat &st)
@@ -100,12 +131,12 @@ FileStamp stampOf(const QByteArray &nativePath)
     return stampFrom(st);
 }
 
-QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
+static Decoded decodeFile(const QByteArray &nativePath, FileStamp *stamp)
 {
     if (stamp)
         *stamp = FileStamp();
     if (nativePath.isEmpty())
-        return QImage();
+        return Decoded();
     applyAllocationLimit();
 
     if (nativePath.startsWith(":/")) {
@@ -149,6 +180,22 @@ QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
     return readFrom(reader, name);
 }
 
+QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
+{
+    const Decoded decoded = decodeFile(nativePath, stamp);
+    return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+}
+
+QImage LoadOwnPicture(const QByteArray &nativePath)
+{
+    const Decoded decoded = decodeFile(nativePath, nullptr);
+    // A profile Qt cannot carry would be lost on the way to the encoder:
+    // then the colours as shown are the closest a file can keep.
+    if (!decoded.lcmsOnly.isEmpty())
+        return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+    return decoded.image;
+}
+
 QByteArray formatForFileName(const QString &fileName)
 {
     const QByteArray suffix = QFileInfo(fileName).suffix().toLower().toLatin1();
@@ -172,6 +219,15 @@ void SavePicture(const QImage &picture, const QString &fileName)
     if (!file.open(QIODevice::WriteOnly))
         throw RuntimeError(QStringLiteral("\u201c%1\u201d cannot be written (%2).").arg(name, file.errorString()));
 
+    QImage written = picture;
+    const bool carriesProfile = format == "jpeg" || format == "png" || format == "tiff" || format == "webp";
+    if (!carriesProfile && written.colorSpace().isValid() && written.colorSpace() != QColorSpace(QColorSpace::SRgb)) {
+        // A file without a profile is taken for sRGB wherever it is opened.
+        if (written.format() != QImage::Format_RGB32 && written.format() != QImage::Format_ARGB32)
+            written.convertTo(written.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        written.convertToColorSpace(QColorSpace::SRgb);
+    }
+
     QImageWriter writer(&file, format);
     if (format == "jpeg")
         writer.setQuality(92);
@@ -179,7 +235,7 @@ void SavePicture(const QImage &picture, const QString &fileName)
     if (g_failingWrites > 0) {
         --g_failingWrites;
         failure = QString::fromLocal8Bit(std::strerror(ENOSPC));
-    } else if (!writer.write(picture)) {
+    } else if (!writer.write(written)) {
         failure = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
         if (failure.isEmpty())
             failure = QStringLiteral("the encoder refused the picture");
