@@ -3,15 +3,19 @@
 #include <QColorSpace>
 #include <QGuiApplication>
 #include <QIODevice>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <lcms2.h>
 #include <xcb/xcb.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace colour {
 
@@ -184,6 +188,136 @@ Profile openProfile(const QByteArray &icc)
     return Profile(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())), &cmsCloseProfile);
 }
 
+// Matrix and curve profiles at both ends, the common case: the source
+// curves as a table, one 3 x 3 matrix in fixed point, and the display's
+// inverse curves as a finer table. Qt's own conversion works in floating
+// point and costs nearly as much as decoding the picture; this a tenth.
+class MatrixShaper
+{
+public:
+    static std::unique_ptr<MatrixShaper> between(cmsHPROFILE own, cmsHPROFILE shown)
+    {
+        if (cmsGetColorSpace(own) != cmsSigRgbData || cmsGetColorSpace(shown) != cmsSigRgbData
+            || !cmsIsMatrixShaper(own) || !cmsIsMatrixShaper(shown))
+            return nullptr;
+        double ownMatrix[9], shownMatrix[9], inverse[9];
+        if (!colorants(own, ownMatrix) || !colorants(shown, shownMatrix) || !invert(shownMatrix, inverse))
+            return nullptr;
+        auto result = std::make_unique<MatrixShaper>();
+        const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        for (int c = 0; c < 3; ++c) {
+            const auto *ownCurve = static_cast<const cmsToneCurve *>(cmsReadTag(own, curves[c]));
+            const auto *shownCurve = static_cast<const cmsToneCurve *>(cmsReadTag(shown, curves[c]));
+            if (!ownCurve || !shownCurve)
+                return nullptr;
+            cmsToneCurve *reversed = cmsReverseToneCurve(shownCurve);
+            if (!reversed)
+                return nullptr;
+            for (int i = 0; i < 256; ++i) {
+                const float linear = cmsEvalToneCurveFloat(ownCurve, float(i) / 255.0f);
+                result->m_toLinear[c][i] = std::clamp(int(std::lround(linear * kLinearMax)), 0, kLinearMax);
+            }
+            for (int i = 0; i <= kLinearMax; ++i) {
+                const float value = cmsEvalToneCurveFloat(reversed, float(i) / float(kLinearMax));
+                result->m_fromLinear[c][i] = quint8(std::clamp(int(std::lround(value * 255.0f)), 0, 255));
+            }
+            cmsFreeToneCurve(reversed);
+        }
+        // Display = inverse(display colorants) * own colorants, in PCS.
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c) {
+                double sum = 0;
+                for (int k = 0; k < 3; ++k)
+                    sum += inverse[r * 3 + k] * ownMatrix[k * 3 + c];
+                result->m_matrix[r][c] = int(std::lround(sum * (1 << kMatrixShift)));
+            }
+        }
+        return result;
+    }
+
+    // 32-bit pixels of the same size; alpha is kept. In bands on every
+    // core: the window may be waiting for this picture.
+    void apply(const QImage &source, QImage &target) const
+    {
+        constexpr int kBand = 64;
+        std::vector<int> bands;
+        for (int y = 0; y < source.height(); y += kBand)
+            bands.push_back(y);
+        uchar *bits = target.bits();
+        const qsizetype stride = target.bytesPerLine();
+        QtConcurrent::blockingMap(bands, [&](int top) {
+            applyRows(source, bits, stride, top, std::min(top + kBand, source.height()));
+        });
+    }
+
+private:
+    void applyRows(const QImage &source, uchar *targetBits, qsizetype targetStride, int top, int bottom) const
+    {
+        // Everything in locals: the stores into the picture may otherwise be
+        // taken to change the tables and force them to be read again.
+        int m[9];
+        for (int i = 0; i < 9; ++i)
+            m[i] = m_matrix[i / 3][i % 3];
+        const int *toR = m_toLinear[0], *toG = m_toLinear[1], *toB = m_toLinear[2];
+        const quint8 *fromR = m_fromLinear[0], *fromG = m_fromLinear[1], *fromB = m_fromLinear[2];
+        constexpr int half = 1 << (kMatrixShift - 1);
+        const int w = source.width();
+        for (int y = top; y < bottom; ++y) {
+            const auto *in = reinterpret_cast<const QRgb *>(source.constScanLine(y));
+            auto *out = reinterpret_cast<QRgb *>(targetBits + y * targetStride);
+            for (int x = 0; x < w; ++x) {
+                const QRgb p = in[x];
+                const int r = toR[qRed(p)], g = toG[qGreen(p)], b = toB[qBlue(p)];
+                const int R = std::clamp((m[0] * r + m[1] * g + m[2] * b + half) >> kMatrixShift, 0, kLinearMax);
+                const int G = std::clamp((m[3] * r + m[4] * g + m[5] * b + half) >> kMatrixShift, 0, kLinearMax);
+                const int B = std::clamp((m[6] * r + m[7] * g + m[8] * b + half) >> kMatrixShift, 0, kLinearMax);
+                out[x] = (p & 0xff000000u) | quint32(fromR[R]) << 16 | quint32(fromG[G]) << 8 | fromB[B];
+            }
+        }
+    }
+
+    // Linear light in 12 bits: the display's tables then stay in the first-level
+    // cache, which decides the speed; a dark step is at most one level off.
+    static constexpr int kLinearMax = (1 << 12) - 1;
+    static constexpr int kMatrixShift = 14;
+
+    static bool colorants(cmsHPROFILE profile, double *m)
+    {
+        const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
+        for (int c = 0; c < 3; ++c) {
+            const auto *xyz = static_cast<const cmsCIEXYZ *>(cmsReadTag(profile, tags[c]));
+            if (!xyz)
+                return false;
+            m[0 * 3 + c] = xyz->X;
+            m[1 * 3 + c] = xyz->Y;
+            m[2 * 3 + c] = xyz->Z;
+        }
+        return true;
+    }
+
+    static bool invert(const double *m, double *out)
+    {
+        const double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6])
+                           + m[2] * (m[3] * m[7] - m[4] * m[6]);
+        if (std::abs(det) < 1e-9)
+            return false;
+        out[0] = (m[4] * m[8] - m[5] * m[7]) / det;
+        out[1] = (m[2] * m[7] - m[1] * m[8]) / det;
+        out[2] = (m[1] * m[5] - m[2] * m[4]) / det;
+        out[3] = (m[5] * m[6] - m[3] * m[8]) / det;
+        out[4] = (m[0] * m[8] - m[2] * m[6]) / det;
+        out[5] = (m[2] * m[3] - m[0] * m[5]) / det;
+        out[6] = (m[3] * m[7] - m[4] * m[6]) / det;
+        out[7] = (m[1] * m[6] - m[0] * m[7]) / det;
+        out[8] = (m[0] * m[4] - m[1] * m[3]) / det;
+        return true;
+    }
+
+    int m_toLinear[3][256];
+    int m_matrix[3][3];
+    quint8 m_fromLinear[3][kLinearMax + 1];
+};
+
 // Profiles Qt 6.4 cannot parse: those built on look-up tables, greyscale.
 QImage throughLcms(const QImage &image, const QByteArray &ownIcc, const Display &target)
 {
@@ -287,15 +421,32 @@ QImage toDisplay(const QImage &image, const QByteArray &lcmsOnly)
     if (image.isNull() || (!own.isValid() && lcmsOnly.isEmpty()))
         return image;
     const Display target = display();
+    if (own.isValid() && own == target.space)
+        return image;
+    const QByteArray ownIcc = own.isValid() ? own.iccProfile() : lcmsOnly;
+    {
+        const Profile ownProfile = openProfile(ownIcc);
+        const Profile shownProfile = openProfile(target.icc);
+        if (ownProfile && shownProfile) {
+            if (const auto shaper = MatrixShaper::between(ownProfile.get(), shownProfile.get())) {
+                const QImage source = inRgb32(image);
+                QImage out(source.size(), source.format());
+                if (out.isNull())
+                    return image;
+                shaper->apply(source, out);
+                if (target.space.isValid())
+                    out.setColorSpace(target.space);
+                return out;
+            }
+        }
+    }
     if (own.isValid() && target.space.isValid()) {
-        if (own == target.space)
-            return image;
-        // Qt's own conversion (matrix and curves) for what it understands.
+        // Qt's own conversion for the rest of what it understands.
         QImage out = inRgb32(image);
         out.convertToColorSpace(target.space);
         return out;
     }
-    return throughLcms(image, own.isValid() ? own.iccProfile() : lcmsOnly, target);
+    return throughLcms(image, ownIcc, target);
 }
 
 QByteArray x11DisplayProfile()
