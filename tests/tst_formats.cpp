@@ -114,6 +114,8 @@ private slots:
     void initTestCase();
     void decodes_data();
     void decodes();
+    void rawPreview_data();
+    void rawPreview();
     void trueColours_data();
     void trueColours();
     void saveKeepsTheOwnProfile();
@@ -199,6 +201,36 @@ void TestFormats::decodes()
     const QColor expectedBottomRight = turned ? QColor(30, 200, 30) : QColor(Qt::white);
     QVERIFY2(near(topLeft, expectedTopLeft, tolerance), qPrintable(describe(topLeft)));
     QVERIFY2(near(bottomRight, expectedBottomRight, tolerance), qPrintable(describe(bottomRight)));
+}
+
+void TestFormats::rawPreview_data()
+{
+    QTest::addColumn<QSize>("preview");
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QColor>("topLeft");
+    // The preview's top left is yellow where the sensor's is red: which of
+    // the two was shown is plain to see.
+    QTest::newRow("full-size preview") << QSize(96, 64) << 1 << QSize(96, 64) << QColor(230, 230, 20);
+    QTest::newRow("half-size preview") << QSize(48, 32) << 1 << QSize(48, 32) << QColor(230, 230, 20);
+    QTest::newRow("full-size preview, turned right") << QSize(96, 64) << 6 << QSize(64, 96) << QColor(30, 30, 220);
+    QTest::newRow("small preview: developed") << QSize(40, 26) << 1 << QSize(96, 64) << QColor(220, 30, 30);
+}
+
+void TestFormats::rawPreview()
+{
+    QFETCH(QSize, preview);
+    QFETCH(int, orientation);
+    QFETCH(QSize, size);
+    QFETCH(QColor, topLeft);
+    const QImage previewPicture = patches(QColor(230, 230, 20)).scaled(preview);
+    writeFile(path("preview.dng"), testpictures::dng(patches(), orientation, true, previewPicture));
+    QImage shown;
+    const QString error = errorOf([&] { shown = picture::LoadPicture(native(path("preview.dng"))); });
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(shown.size(), size);
+    const QRgb pixel = shown.pixel(size.width() / 4, size.height() / 4);
+    QVERIFY2(near(pixel, topLeft, 40), qPrintable(describe(pixel)));
 }
 
 void TestFormats::trueColours_data()

@@ -104,8 +104,7 @@ public:
         const int longPreview = qMax(thumbnail.twidth, thumbnail.theight);
         const int shortPreview = qMin(thumbnail.twidth, thumbnail.theight);
         QImage result;
-        if (thumbnail.tformat == LIBRAW_THUMBNAIL_JPEG && 2 * longPreview >= longSensor
-            && 2 * shortPreview >= shortSensor)
+        if (2 * longPreview >= longSensor && 2 * shortPreview >= shortSensor)
             result = preview();
         if (result.isNull())
             result = developed();
@@ -157,7 +156,10 @@ private:
         if (libraw_unpack_thumb(m_raw) != LIBRAW_SUCCESS)
             return QImage();
         int error = 0;
-        libraw_processed_image_t *jpeg = libraw_dcraw_make_mem_thumb(m_raw, &error);
+        // Known only once unpacked; a bitmap preview is left for developing.
+        libraw_processed_image_t *jpeg = m_raw->thumbnail.tformat == LIBRAW_THUMBNAIL_JPEG
+                                             ? libraw_dcraw_make_mem_thumb(m_raw, &error)
+                                             : nullptr;
         if (!jpeg)
             return QImage();
         QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(jpeg->data), jpeg->data_size);

@@ -1,6 +1,9 @@
 #include "dngwriter.h"
 
+#include <QBuffer>
 #include <QtEndian>
+
+#include <algorithm>
 
 #include <cmath>
 #include <vector>
@@ -74,9 +77,38 @@ quint16 linear(int srgb)
     return table[srgb];
 }
 
+// A directory at `offset` with its long values right behind it; `patch`
+// sets the values that are offsets once the layout is known.
+QByteArray directory(std::vector<Entry> entries, quint32 offset)
+{
+    quint32 extraOffset = offset + 2 + 12 * quint32(entries.size()) + 4;
+    QByteArray block = le16(quint16(entries.size()));
+    QByteArray extra;
+    for (const Entry &e : entries) {
+        block += le16(e.tag) + le16(e.type) + le32(e.count);
+        if (e.value.size() > 4) {
+            block += le32(extraOffset + quint32(extra.size()));
+            extra += e.value;
+            if (extra.size() % 2)
+                extra += '\0';
+        } else {
+            block += e.value + QByteArray(4 - e.value.size(), '\0');
+        }
+    }
+    return block + le32(0) + extra;
+}
+
+void setLong(std::vector<Entry> &entries, quint16 tag, quint32 value)
+{
+    for (Entry &e : entries) {
+        if (e.tag == tag)
+            e.value = le32(value);
+    }
+}
+
 } // namespace
 
-QByteArray dng(const QImage &picture, int orientation, bool dngTags)
+QByteArray dng(const QImage &picture, int orientation, bool dngTags, const QImage &preview)
 {
     const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
     const int w = rgb.width(), h = rgb.height();
@@ -87,7 +119,7 @@ QByteArray dng(const QImage &picture, int orientation, bool dngTags)
         shorts(258, {16}),
         shorts(259, {1}),
         shorts(262, {32803}), // colour filter array
-        longs(273, 0),        // strip offset, filled in below
+        longs(273, 0),        // strip offset, set once the layout is known
         shorts(274, {quint16(orientation)}),
         shorts(277, {1}),
         longs(278, quint32(h)),
@@ -110,33 +142,39 @@ QByteArray dng(const QImage &picture, int orientation, bool dngTags)
         entries.push_back(shorts(50778, {21}));
     }
 
-    // Header, directory, then the values too long for their entry, then the
-    // sensor data.
-    const quint32 directorySize = 2 + 12 * quint32(entries.size()) + 4;
-    quint32 extraOffset = 8 + directorySize;
-    QByteArray extra;
-    for (const Entry &e : entries) {
-        if (e.value.size() > 4) {
-            extra += e.value;
-            if (extra.size() % 2)
-                extra += '\0';
-        }
+    // The camera's preview, as a JPEG in a sub-directory.
+    QByteArray jpeg;
+    std::vector<Entry> previewEntries;
+    if (!preview.isNull()) {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        preview.save(&buffer, "jpeg", 95);
+        previewEntries = {longs(254, 1),
+                          longs(256, quint32(preview.width())),
+                          longs(257, quint32(preview.height())),
+                          shorts(258, {8, 8, 8}),
+                          shorts(259, {7}),
+                          shorts(262, {6}),
+                          longs(273, 0),
+                          shorts(277, {3}),
+                          longs(278, quint32(preview.height())),
+                          longs(279, quint32(jpeg.size()))};
+        entries.insert(std::upper_bound(entries.begin(), entries.end(), 330,
+                                        [](int tag, const Entry &e) { return tag < e.tag; }),
+                       longs(330, 0));
     }
-    const quint32 dataOffset = extraOffset + quint32(extra.size());
-    QByteArray file = QByteArray("II*\0", 4) + le32(8) + le16(quint16(entries.size()));
-    QByteArray pending;
-    for (Entry &e : entries) {
-        if (e.tag == 273)
-            e.value = le32(dataOffset);
-        file += le16(e.tag) + le16(e.type) + le32(e.count);
-        if (e.value.size() > 4) {
-            file += le32(extraOffset);
-            extraOffset += quint32(e.value.size() + (e.value.size() % 2));
-        } else {
-            file += e.value + QByteArray(4 - e.value.size(), '\0');
-        }
-    }
-    file += le32(0) + extra;
+
+    // Header, the raw directory, the preview's, the sensor data, the JPEG.
+    const quint32 first = 8;
+    const quint32 second = first + quint32(directory(entries, first).size());
+    const quint32 sensor = second + (previewEntries.empty() ? 0 : quint32(directory(previewEntries, second).size()));
+    const quint32 sensorSize = quint32(w) * quint32(h) * 2;
+    setLong(entries, 273, sensor);
+    setLong(entries, 330, second);
+    setLong(previewEntries, 273, sensor + sensorSize);
+    QByteArray file = QByteArray("II*\0", 4) + le32(first) + directory(entries, first);
+    if (!previewEntries.empty())
+        file += directory(previewEntries, second);
 
     QByteArray data(qsizetype(w) * h * 2, Qt::Uninitialized);
     auto *out = reinterpret_cast<uchar *>(data.data());
@@ -149,7 +187,7 @@ QByteArray dng(const QImage &picture, int orientation, bool dngTags)
             qToLittleEndian(linear(value), out + (qsizetype(y) * w + x) * 2);
         }
     }
-    return file + data;
+    return file + data + jpeg;
 }
 
 } // namespace testpictures
