@@ -54,7 +54,18 @@ QByteArray readWhole(QIODevice *device)
     const qint64 size = device->size();
     if (!device->isSequential() && (size <= 0 || size > kLargestFile))
         return QByteArray();
-    return device->read(device->isSequential() ? kLargestFile : size - device->pos());
+    if (device->isSequential()) {
+        // A stream says nothing of its size beforehand; read in pieces.
+        QByteArray data;
+        while (data.size() <= kLargestFile) {
+            const QByteArray piece = device->read(1 << 20);
+            if (piece.isEmpty())
+                break;
+            data += piece;
+        }
+        return data.size() > kLargestFile ? QByteArray() : data;
+    }
+    return device->read(size - device->pos());
 }
 
 } // namespace formats
