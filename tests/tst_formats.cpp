@@ -18,6 +18,8 @@
 
 #include <functional>
 
+#include <zlib.h>
+
 namespace {
 
 const QString kAdobeRgb = QStringLiteral("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
@@ -253,6 +255,9 @@ void TestFormats::trueColours_data()
     // An Adobe RGB monitor shows a picture in its own numbers unchanged.
     QTest::newRow("Adobe RGB monitor") << QStringList{} << m_adobePng << fileContent(kAdobeRgb) << QColor(200, 40, 40)
                                        << QColor(0, 160, 0) << 1;
+    // No profile, but PNG's chromaticities and gamma of Adobe RGB.
+    QTest::newRow("PNG, Adobe RGB as cHRM and gAMA") << QStringList{} << path("chrm.png") << QByteArray() << red
+                                                     << green << 2;
     // A profile whose red and green primaries are swapped: a red file is green.
     QTest::newRow("red and green swapped") << QStringList{} << path("swapped.png") << QByteArray() << QColor(0, 255, 0)
                                            << QColor(255, 0, 0) << 2;
@@ -277,6 +282,23 @@ void TestFormats::trueColours()
                                         QPointF(0.30, 0.60), QPointF(0.64, 0.33), QPointF(0.15, 0.06),
                                         QColorSpace::TransferFunction::SRgb));
         QVERIFY(image.save(file));
+    } else if (file.endsWith("chrm.png")) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(patches(QColor(200, 40, 40), QColor(0, 160, 0)).save(&buffer, "png"));
+        const auto chunk = [](const QByteArray &type, const QList<quint32> &values) {
+            QByteArray data;
+            for (quint32 v : values)
+                data += QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+            const QByteArray body = type + data;
+            const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size())));
+            const auto be = [](quint32 v) { return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v); };
+            return be(quint32(data.size())) + body + be(crc);
+        };
+        // After the signature and IHDR: white D65, red, green, blue; 1/2.2.
+        writeFile(file, png.left(33) + chunk("gAMA", {45455})
+                            + chunk("cHRM", {31270, 32900, 64000, 33000, 21000, 71000, 15000, 6000}) + png.mid(33));
     } else if (file.endsWith("grey.png")) {
         const QByteArray grey = fileContent(kGreyLStar);
         if (grey.isEmpty())
