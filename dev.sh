@@ -18,10 +18,13 @@ packages=(
     fonts-wqy-microhei          # the Chinese dialog texts need real glyphs
     desktop-file-utils appstream # the tests validate the desktop entry and metainfo
     dpkg-dev file lintian       # the package test reads the .deb and judges it
+    libheif-dev libjxl-dev libraw-dev liblcms2-dev libxcb1-dev # HEIF/AVIF, JPEG XL, raw, colour profiles, monitor profile
+    libqt6svg6                  # Qt's SVG image plugin
+    libheif-examples libavif-bin libjxl-tools imagemagick icc-profiles-free # the format tests make their files
 )
 install_missing() {
     local missing=()
-    [ "${1:-}" = bench ] && packages+=(feh nsxiv xvfb)
+    [ "${1:-}" = bench ] && packages+=(feh nsxiv xvfb libraw-bin) # libraw-bin: dcraw_emu, raw decoding alone
     for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done

@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "app/mdiform1.h"
+#include "platform/colour.h"
 #include "platform/dialogs.h"
 #include "version.h"
 
@@ -40,6 +41,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Vellupix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLUPIX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.vellupix.Vellupix"));
+    // Asked once, here on the window thread: the workers convert every
+    // picture to it and must not talk to the X server themselves.
+    colour::setDisplayProfile(colour::x11DisplayProfile());
 
     QtDialogs dialogs;
     MDIForm1 frame(dialogs);

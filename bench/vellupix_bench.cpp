@@ -12,11 +12,14 @@
 #include "browse/picturecache.h"
 #include "platform/dialogs.h"
 #include "platform/filelist.h"
+#include "platform/colour.h"
 #include "platform/jpegbands.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
+#include "support/dngwriter.h"
 
 #include <QApplication>
+#include <QColorSpace>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -554,6 +557,131 @@ void benchGiantZoom(const QString &root)
            double(size.width()) * size.height() * 4 * 4 / 3 / 1e6 + 60, QStringLiteral("≤ 1 ×"), QStringLiteral("MB"));
 }
 
+// Runs a library's own command-line decoder; false when it is missing or fails.
+bool runTool(const QStringList &command)
+{
+    if (QStandardPaths::findExecutable(command.first()).isEmpty())
+        return false;
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(command.first(), command.mid(1));
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// HEIC, AVIF and JPEG XL at 12 MP, made with Debian's encoders, and a 24 MP
+// DNG written here: the viewer's cold show against the library's own
+// decoder (a process of its own, writing an uncompressed file), and a step
+// onto a picture read ahead.
+void benchFormats(const QString &root)
+{
+    std::fprintf(stderr, "making HEIC, AVIF, JPEG XL and DNG files...\n");
+    const QString source = root + "/formats_source.jpg";
+    if (!photoLike(QSize(4000, 3000), 500).save(source, "jpeg", 95))
+        qFatal("cannot write %s", qPrintable(source));
+    struct Format
+    {
+        QString name, suffix;
+        QStringList encode; // %in, %out
+        QStringList decode; // %in, %dir
+        QString decoderName;
+    };
+    const std::vector<Format> formats = {
+        {"HEIC 12 MP", "heic", {"heif-enc", "-q", "85", "%in", "-o", "%out"}, {"heif-convert", "%in", "%dir/out.y4m"},
+         "heif-convert to .y4m"},
+        {"AVIF 12 MP", "avif", {"avifenc", "-s", "9", "-j", "2", "%in", "%out"}, {"avifdec", "-j", "2", "%in", "%dir/out.y4m"},
+         "avifdec to .y4m"},
+        {"JPEG XL 12 MP", "jxl", {"cjxl", "-e", "3", "-d", "1", "%in", "%out"}, {"djxl", "%in", "%dir/out.ppm"},
+         "djxl to .ppm"},
+        {"DNG 24 MP (developed)", "dng", {}, {"dcraw_emu", "-w", "-o", "1", "%in"}, "dcraw_emu -w to .ppm"},
+    };
+    const int copies = g_quick ? 2 : 4;
+    Viewer viewer;
+    for (const Format &format : formats) {
+        const QString dir = root + "/" + format.suffix;
+        QDir().mkpath(dir);
+        QStringList files;
+        for (int i = 0; i < copies; ++i)
+            files << QStringLiteral("%1/picture_%2.%3").arg(dir).arg(i + 1).arg(format.suffix);
+        bool made = true;
+        if (format.encode.isEmpty()) {
+            const QByteArray dng = testpictures::dng(photoLike(QSize(6000, 4000), 600));
+            for (const QString &file : files) {
+                QFile out(file);
+                made = made && out.open(QIODevice::WriteOnly) && out.write(dng) == dng.size();
+            }
+        } else {
+            QStringList command = format.encode;
+            command.replaceInStrings("%in", source).replaceInStrings("%out", files[0]);
+            made = runTool(command);
+            for (int i = 1; made && i < copies; ++i)
+                made = QFile::copy(files[0], files[i]);
+        }
+        if (!made) {
+            std::fprintf(stderr, "%s: no encoder, no rows\n", qPrintable(format.name));
+            continue;
+        }
+        // Cold: nothing read ahead, alternated with the library's decoder.
+        std::vector<double> cold, library;
+        viewer.frame.Open_File(files[0]);
+        viewer.settle();
+        for (int i = 1; i < copies; ++i) {
+            QStringList command = format.decode;
+            command.replaceInStrings("%in", files[i]).replaceInStrings("%dir", dir);
+            const double ms = timeMs([&] { made = runTool(command); });
+            if (made)
+                library.push_back(ms);
+            viewer.cache().clear();
+            cold.push_back(timeMs([&] {
+                viewer.frame.Next_picture_Click();
+                viewer.paint();
+            }));
+        }
+        if (!library.empty())
+            addRow(QStringLiteral("Next, cold, %1, command to painted").arg(format.name), cold, format.decoderName,
+                   median(library), QStringLiteral("≤ 1.1 ×"));
+        else
+            addRow(QStringLiteral("Next, cold, %1, command to painted").arg(format.name), cold,
+                   QStringLiteral("(%1 missing)").arg(format.decode.first()), std::nan(""), QStringLiteral("reported"));
+        // Read ahead: every step lands on a picture the workers have done.
+        std::vector<double> ahead;
+        viewer.frame.Go_to_First_Click();
+        for (int i = 1; i < copies; ++i) {
+            viewer.settle();
+            ahead.push_back(timeMs([&] {
+                viewer.frame.Next_picture_Click();
+                viewer.paint();
+            }));
+        }
+        addRow(QStringLiteral("Next, read ahead, %1, command to painted").arg(format.name), ahead,
+               QStringLiteral("one frame at 60 Hz"), 1000.0 / 60, QStringLiteral("< 16 ms"));
+    }
+}
+
+// Converting a 12 MP picture tagged Adobe RGB to the display's sRGB, as a
+// share of decoding it; both on one worker thread, as in the viewer.
+void benchColourConversion(const QString &root)
+{
+    QFile profile(QStringLiteral("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc"));
+    if (!profile.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "no Adobe RGB profile (icc-profiles-free): no colour row\n");
+        return;
+    }
+    QImage tagged = photoLike(QSize(4000, 3000), 700);
+    tagged.setColorSpace(QColorSpace::fromIccProfile(profile.readAll()));
+    const QString path = root + "/adobe_12mp.jpg";
+    if (!tagged.save(path, "jpeg", 90))
+        qFatal("cannot write %s", qPrintable(path));
+    std::vector<double> convert, decode;
+    for (int i = 0; i < (g_quick ? 3 : 10); ++i) {
+        QImage own;
+        decode.push_back(timeMs([&] { own = readerAlone(path); }));
+        convert.push_back(timeMs([&] { colour::toDisplay(own); }));
+    }
+    addRow(QStringLiteral("Colour conversion, 12 MP Adobe RGB to sRGB"), convert,
+           QStringLiteral("QImageReader::read, same file"), median(decode), QStringLiteral("< 0.15 ×"));
+}
+
 void benchLongShow(const QString &root)
 {
     // Small pictures with non-pictures among them, at the slider's 1 ms.
@@ -923,6 +1051,9 @@ int main(int argc, char **argv)
                96 + double(probeBudget.budgetBytes()) / 1e6 + 60, QStringLiteral("≤ 1 ×"), QStringLiteral("MB"));
     }
     benchGiantZoom(work.path());
+
+    benchFormats(work.path());
+    benchColourConversion(work.path());
     benchLongShow(work.path());
     benchLargeFolder(work.path());
     benchStartUp(QCoreApplication::applicationFilePath());

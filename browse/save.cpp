@@ -2,6 +2,9 @@
 
 #include "browse/form1.h"
 #include "platform/picture.h"
+#include "platform/runtimeerror.h"
+
+#include <QColorSpace>
 
 void Browsing::Save_Click()
 {
@@ -12,6 +15,17 @@ void Browsing::Save_Click()
             return;
         // What the user sees, at its natural size: after a zoom the box holds
         // no picture of its own, only the drawing of one.
-        picture::SavePicture(m_form1.Picture1().shownPicture(), dialog.FileName);
+        QImage shown = m_form1.Picture1().shownPicture();
+        if (shown.colorSpace().isValid()) {
+            // Shown in the display's colours; the file keeps its own pixels
+            // and profile. A file gone meanwhile still leaves what is shown.
+            try {
+                const QImage own = picture::LoadOwnPicture(m_form1.selectedPath());
+                if (own.size() == shown.size())
+                    shown = own;
+            } catch (const RuntimeError &) {
+            }
+        }
+        picture::SavePicture(shown, dialog.FileName);
     });
 }

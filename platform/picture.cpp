@@ -1,9 +1,12 @@
 #include "platform/picture.h"
 
+#include "platform/colour.h"
 #include "platform/filelist.h"
+#include "platform/formats/formats.h"
 #include "platform/jpegbands.h"
 #include "platform/runtimeerror.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -32,6 +35,7 @@ static void applyAllocationLimit()
         // Qt refuses anything over 128 MB by default, less than one 36-MP
         // photograph; the size check below gives the clearer message first.
         QImageReader::setAllocationLimit(int(kAllocationLimitBytes >> 20) + 1);
+        formats::registerPlugins();
     });
 }
 
@@ -64,13 +68,36 @@ static QImage readJpegInBands(QImageReader &reader)
     // Below a megapixel, starting threads costs about what they save.
     const QSize size = reader.size();
     const int threads = std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : QThread::idealThreadCount();
-    const QImage image = jpegbands::decode(bytes, threads, kAllocationLimitBytes);
-    return image.isNull() ? image : jpegbands::oriented(image, reader.transformation());
+    QImage image = jpegbands::decode(bytes, threads, kAllocationLimitBytes);
+    if (image.isNull())
+        return image;
+    image = jpegbands::oriented(image, reader.transformation());
+    // The bands carry no profile: the file's own is attached as the reader
+    // would attach it.
+    colour::tag(image, colour::embeddedProfile(reader.device(), "jpeg"));
+    return image;
 }
 
-static QImage readFrom(QImageReader &reader, const QString &name)
+namespace {
+// A picture as its file holds it: its own pixels, tagged with their colour
+// space, or with a profile only LittleCMS understands beside them.
+struct Decoded
 {
+    QImage image;
+    QByteArray lcmsOnly;
+};
+} // namespace
+
+static Decoded readFrom(QImageReader &reader, const QString &name)
+{
+    // Left behind by an earlier read on this thread that never got as far
+    // as asking for them.
+    formats::takeFailureReason();
+    colour::takeUnderstoodByLcmsOnly();
     reader.setAutoTransform(true);
+    const QByteArray insisted = formats::formatToInsistOn(reader.device());
+    if (!insisted.isEmpty())
+        reader.setFormat(insisted);
     if (!reader.canRead())
         throw RuntimeError(QStringLiteral("\u201c%1\u201d is not a picture this program can read.").arg(name));
     // Asked before anything is read: some handlers no longer name their
@@ -88,6 +115,7 @@ static QImage readFrom(QImageReader &reader, const QString &name)
     }
 
     QImage image;
+    bool read = false;
     if ((format == "ico" || format == "cur") && reader.imageCount() > 1) {
         // An icon holds several sizes; the largest is the one worth viewing.
         QImage best;
@@ -100,19 +128,30 @@ static QImage readFrom(QImageReader &reader, const QString &name)
                 best = candidate;
         }
         image = best;
+        read = !image.isNull();
     } else {
-        if (format == "jpeg")
+        if (format == "jpeg") {
             image = readJpegInBands(reader);
-        if (image.isNull())
-            reader.read(&image);
+            read = !image.isNull();
+        }
+        // A reader that says it failed has failed, whatever it left behind:
+        // Qt's TIFF reader leaves a black picture for data it cannot decode.
+        if (!read)
+            read = reader.read(&image);
     }
-    if (image.isNull()) {
-        if (reader.error() == QImageReader::UnsupportedFormatError)
+    if (!read || image.isNull()) {
+        const QString reason = formats::takeFailureReason();
+        if (reason.isEmpty() && reader.error() == QImageReader::UnsupportedFormatError)
             throw RuntimeError(QStringLiteral("\u201c%1\u201d is not a picture this program can read.").arg(name));
-        throw RuntimeError(QStringLiteral("The picture \u201c%1\u201d is damaged or uses a kind of %2 this program cannot decode.")
-                               .arg(name, QString::fromLatin1(format.toUpper())));
+        const QString message = QStringLiteral("The picture \u201c%1\u201d is damaged or uses a kind of %2 this program cannot decode")
+                                    .arg(name, QString::fromLatin1(format.toUpper()));
+        throw RuntimeError(reason.isEmpty() ? message + u'.' : QStringLiteral("%1 (%2).").arg(message, reason));
     }
-    return image;
+
+    Decoded decoded{image, colour::takeUnderstoodByLcmsOnly()};
+    if (!image.colorSpace().isValid() && decoded.lcmsOnly.isEmpty())
+        decoded.lcmsOnly = colour::embeddedProfile(reader.device(), format);
+    return decoded;
 }
 
 static FileStamp stampFrom(const struct stat &st)
@@ -129,12 +168,12 @@ FileStamp stampOf(const QByteArray &nativePath)
     return stampFrom(st);
 }
 
-QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
+static Decoded decodeFile(const QByteArray &nativePath, FileStamp *stamp)
 {
     if (stamp)
         *stamp = FileStamp();
     if (nativePath.isEmpty())
-        return QImage();
+        return Decoded();
     applyAllocationLimit();
 
     if (nativePath.startsWith(":/")) {
@@ -182,6 +221,22 @@ QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
     return readFrom(reader, name);
 }
 
+QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
+{
+    const Decoded decoded = decodeFile(nativePath, stamp);
+    return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+}
+
+QImage LoadOwnPicture(const QByteArray &nativePath)
+{
+    const Decoded decoded = decodeFile(nativePath, nullptr);
+    // A profile Qt cannot carry would be lost on the way to the encoder:
+    // then the colours as shown are the closest a file can keep.
+    if (!decoded.lcmsOnly.isEmpty())
+        return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+    return decoded.image;
+}
+
 QByteArray formatForFileName(const QString &fileName)
 {
     const QByteArray suffix = QFileInfo(fileName).suffix().toLower().toLatin1();
@@ -205,11 +260,20 @@ void SavePicture(const QImage &picture, const QString &fileName)
     if (!file.open(QIODevice::WriteOnly))
         throw RuntimeError(QStringLiteral("\u201c%1\u201d cannot be written (%2).").arg(name, file.errorString()));
 
+    QImage written = picture;
+    const bool carriesProfile = format == "jpeg" || format == "png" || format == "tiff" || format == "webp";
+    if (!carriesProfile && written.colorSpace().isValid() && written.colorSpace() != QColorSpace(QColorSpace::SRgb)) {
+        // A file without a profile is taken for sRGB wherever it is opened.
+        if (written.format() != QImage::Format_RGB32 && written.format() != QImage::Format_ARGB32)
+            written.convertTo(written.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        written.convertToColorSpace(QColorSpace::SRgb);
+    }
+
     QImageWriter writer(&file, format);
     if (format == "jpeg")
         writer.setQuality(92);
     QString failure;
-    if (!writer.write(picture)) {
+    if (!writer.write(written)) {
         failure = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
         if (failure.isEmpty())
             failure = QStringLiteral("the encoder refused the picture");

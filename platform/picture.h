@@ -32,15 +32,22 @@ struct FileStamp
 FileStamp stampOf(const QByteArray &nativePath);
 
 // Loads a picture by its native path (bytes exactly as the file system has
-// them). The empty name gives the empty picture. Paths starting with ":/" are
-// the program's own resources. Safe to call from any thread. When asked,
-// gives the stamp of the file that was read, also when its decoding failed.
+// them), converted to the display's colour space when its file names one.
+// The empty name gives the empty picture. Paths starting with ":/" are the
+// program's own resources. Safe to call from any thread. When asked, gives
+// the stamp of the file that was read, also when its decoding failed.
 QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp = nullptr);
+
+// The picture as its file holds it, for saving: its own pixels tagged with
+// its own colour space, not converted for the display.
+QImage LoadOwnPicture(const QByteArray &nativePath);
 
 // Writes a picture in the encoding its name's suffix asks for (a name without
 // a known suffix is written as a bitmap). The file is written beside the
 // target and renamed over it only when complete, so a failing write leaves
-// an existing file as it was.
+// an existing file as it was. The picture's colour profile goes with it
+// where the encoding can hold one (JPEG, PNG, TIFF, WebP); in the others it
+// is written in sRGB, what a file without a profile is taken for.
 void SavePicture(const QImage &picture, const QString &fileName);
 
 // The encoding SavePicture chooses for a name.

@@ -107,7 +107,7 @@ void TestJpegBands::testdataDecodesAsTheReaderDoes()
         QString error;
         QImage loaded;
         try {
-            loaded = picture::LoadPicture(QFile::encodeName(path));
+            loaded = picture::LoadOwnPicture(QFile::encodeName(path)); // before any display conversion
         } catch (const RuntimeError &e) {
             error = e.description();
         }

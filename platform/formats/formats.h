@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QIODevice;
+
+// The program's own image-format plugins: HEIF and AVIF through libheif,
+// JPEG XL through libjxl, camera raw files through libraw. They are Qt image
+// plugins like Qt's own, so QImageReader finds them by a file's content.
+namespace formats {
+
+// Makes the plugins known to QImageReader. Once per process, before the
+// first picture is read; later calls do nothing.
+void registerPlugins();
+
+// The format a file has to be read as when Qt's own choice would be the
+// wrong one, else empty. Qt asks the system's plugins before ours, and its
+// TIFF reader claims every raw file built on TIFF, only to give a black box.
+QByteArray formatToInsistOn(QIODevice *device);
+
+// A handler's account of why its last read failed, in the decoder's words,
+// for the error report; kept per thread, as each read runs on one thread.
+void setFailureReason(const QString &reason);
+QString takeFailureReason();
+
+// The whole file behind a device, for decoders that want it in memory.
+// Empty when it cannot be read or holds more than the loader would ever
+// decode from (a hostile file's size is not an allocation to trust).
+QByteArray readWhole(QIODevice *device);
+
+// Whether a file's first bytes are those of a camera raw file libraw reads
+// (in rawplugin.cpp).
+bool looksLikeRaw(QIODevice *device);
+
+} // namespace formats
