@@ -1,6 +1,6 @@
 #include "about/frmabout.h"
 
-#include "app/resources.h"
+#include "platform/resources.h"
 #include "platform/twips.h"
 
 #include <QLabel>

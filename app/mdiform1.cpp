@@ -2,10 +2,10 @@
 
 #include "about/frmabout.h"
 #include "app/menutable.h"
-#include "app/resources.h"
+#include "platform/resources.h"
 #include "browse/browsing.h"
 #include "browse/form1.h"
-#include "browse/picturecache.h"
+#include "platform/picturecache.h"
 #include "platform/dialogs.h"
 #include "platform/statusbar.h"
 #include "platform/twips.h"

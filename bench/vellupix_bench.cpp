@@ -9,7 +9,7 @@
 #include "app/mdiform1.h"
 #include "browse/form1.h"
 #include "browse/module1.h"
-#include "browse/picturecache.h"
+#include "platform/picturecache.h"
 #include "platform/dialogs.h"
 #include "platform/filelist.h"
 #include "platform/colour.h"

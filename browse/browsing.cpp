@@ -1,7 +1,7 @@
 #include "browse/browsing.h"
 
 #include "browse/form1.h"
-#include "browse/picturecache.h"
+#include "platform/picturecache.h"
 #include "platform/checked.h"
 #include "platform/statusbar.h"
 

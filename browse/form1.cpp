@@ -1,6 +1,6 @@
 #include "browse/form1.h"
 
-#include "app/resources.h"
+#include "platform/resources.h"
 
 #include <QMdiArea>
 #include <QMdiSubWindow>

@@ -4,7 +4,7 @@
 #include "support/testmain.h"
 #include "support/testpictures.h"
 
-#include "app/resources.h"
+#include "platform/resources.h"
 
 #include <QAccessible>
 #include <QImageReader>

@@ -195,5 +195,5 @@ void TestJpegBands::largePicturesDecodeAsTheReaderDoes()
     QVERIFY(jpegbands::decode(bytes, 2, qint64(size.width()) * size.height() * 4 - 1).isNull());
 }
 
-VELLUPIX_TEST_MAIN(TestJpegBands)
+VELLUPIX_GUILESS_TEST_MAIN(TestJpegBands)
 #include "tst_jpegbands.moc"

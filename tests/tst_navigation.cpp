@@ -1,9 +1,12 @@
 // First, Last, Next, Previous and the slide show with its slider.
 
+#include "platform/picturecache.h"
+#include "platform/runtimeerror.h"
 #include "support/framefixture.h"
 #include "support/testmain.h"
 #include "support/testpictures.h"
 
+#include <QFile>
 #include <QMdiArea>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -26,9 +29,28 @@ private slots:
     void sliderSetsThePeriod();
     void sliderHint();
     void closingTheWindowStopsTheShow();
+
+    // Reading ahead as the steps drive it.
+    void quickStepsReadFurtherAheadWithinTheBudget();
+    void stepsReadAheadInTheirDirection();
+    void prefetchedFailureIsReportedOnlyOnTheStep();
 };
 
 namespace {
+
+// Pictures p1.png... in a folder of their own, by their native paths.
+struct Pictures
+{
+    QTemporaryDir dir;
+    QList<QByteArray> paths;
+    explicit Pictures(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            paths << QFile::encodeName(write(dir.path(), QStringLiteral("p%1.png").arg(i + 1), QSize(64, 48),
+                                             QColor::fromHsv(i * 40, 200, 200)));
+    }
+};
+
 struct Folder
 {
     QTemporaryDir dir;
@@ -258,6 +280,97 @@ void TestNavigation::closingTheWindowStopsTheShow()
     QCOMPARE(f.module1().Index, 1);
     QVERIFY(!f.form1().Timer1().isActive()); // created anew: off, one second
     QCOMPARE(f.form1().Timer1().interval(), 1000);
+}
+
+void TestNavigation::quickStepsReadFurtherAheadWithinTheBudget()
+{
+    Pictures pictures(14);
+    FrameFixture f;
+    PictureCache &cache = f.frame->pictureCache();
+    f.open(QFile::decodeName(pictures.paths[0]));
+    // Three steps one way in quick succession, as key repeat makes them.
+    for (int i = 0; i < 3; ++i)
+        f.frame->Next_picture_Click();
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[4]));
+    QVERIFY(cache.holds(pictures.paths[11])); // eight ahead
+    QVERIFY(!cache.holds(pictures.paths[12]));
+    // Turning round starts afresh: one behind, as always.
+    cache.clear();
+    f.frame->precursive_picture_Click();
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[1]));
+    QVERIFY(!cache.holds(pictures.paths[0]));
+}
+
+void TestNavigation::stepsReadAheadInTheirDirection()
+{
+    Pictures pictures(5);
+    FrameFixture f;
+    PictureCache &cache = f.frame->pictureCache();
+    f.open(QFile::decodeName(pictures.paths[0]));
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[1]));
+    QVERIFY(cache.holds(pictures.paths[2]));
+
+    const auto before = cache.counters();
+    f.frame->Next_picture_Click();
+    QCOMPARE(cache.counters().decodedHere, before.decodedHere);
+    QCOMPARE(cache.counters().taken, before.taken + 1);
+    QCOMPARE(f.form1().Picture1().Picture(), picture::LoadPicture(pictures.paths[1]));
+
+    cache.clear();
+    f.frame->Go_to_Last_Click(); // from the end the way is back
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[3]));
+    QVERIFY(!cache.holds(pictures.paths[0]));
+
+    cache.clear();
+    f.frame->precursive_picture_Click();
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[2]));
+    QVERIFY(!cache.holds(pictures.paths[4]));
+
+    // The slide show wraps past the last entry, and reads ahead across it.
+    f.frame->Go_to_Last_Click();
+    cache.clear();
+    f.form1().Timer1().setInterval(3600 * 1000);
+    f.frame->Auto_Play_Click();
+    emit f.form1().timer1Ticked();
+    f.frame->Stop_AutoPlay_Click();
+    QCOMPARE(f.module1().Index, 0);
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[1]));
+    QVERIFY(cache.holds(pictures.paths[2]));
+    QVERIFY(f.dialogs.boxes.isEmpty());
+}
+
+void TestNavigation::prefetchedFailureIsReportedOnlyOnTheStep()
+{
+    QTemporaryDir dir;
+    const QString first = write(dir.path(), QStringLiteral("a.png"));
+    testpictures::writeText(dir.filePath(QStringLiteral("b.jpg")), "no picture here");
+    write(dir.path(), QStringLiteral("c.png"));
+    FrameFixture f;
+    f.open(first);
+    f.frame->pictureCache().waitForReadAhead();
+    QVERIFY(f.frame->pictureCache().holds(QFile::encodeName(dir.filePath(QStringLiteral("b.jpg")))));
+    QVERIFY(f.dialogs.boxes.isEmpty());
+
+    QString direct;
+    try {
+        picture::LoadPicture(QFile::encodeName(dir.filePath(QStringLiteral("b.jpg"))));
+    } catch (const RuntimeError &e) {
+        direct = e.description();
+    }
+    f.frame->Next_picture_Click();
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QCOMPARE(f.lastBox().prompt, QStringLiteral("Error:") + direct);
+    QCOMPARE(f.lastBox().style, 16);
+    QCOMPARE(f.module1().Index, 1);
+    f.frame->Next_picture_Click(); // and the step after it shows
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QCOMPARE(f.panel(3), QStringLiteral("3 of  3 Pictures"));
 }
 
 VELLUPIX_TEST_MAIN(TestNavigation)

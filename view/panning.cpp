@@ -1,6 +1,6 @@
 #include "view/panning.h"
 
-#include "app/resources.h"
+#include "platform/resources.h"
 #include "platform/checked.h"
 #include "platform/picture.h"
 #include "platform/statusbar.h"

@@ -2,7 +2,7 @@
 
 #include "platform/errorreport.h"
 #include "browse/form1.h"
-#include "browse/picturecache.h"
+#include "platform/picturecache.h"
 #include "platform/checked.h"
 
 void Zoom::zoomBy(double factor)

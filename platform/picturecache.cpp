@@ -1,4 +1,4 @@
-#include "browse/picturecache.h"
+#include "platform/picturecache.h"
 
 #include "platform/runtimeerror.h"
 

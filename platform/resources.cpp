@@ -1,4 +1,4 @@
-#include "app/resources.h"
+#include "platform/resources.h"
 
 #include <QBitmap>
 #include <QDir>
