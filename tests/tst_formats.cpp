@@ -194,6 +194,25 @@ void TestFormats::decodes()
     const QString error = errorOf([&] { shown = picture::LoadPicture(native(file)); });
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(shown.size(), size);
+    if (file.endsWith(".heic")) {
+        // Debian 12's x265 and libde265 disagree on this machine: the
+        // library's own decoder gives the patches in other places. What the
+        // viewer shows must be exactly what libheif decodes.
+        if (!encode({"heif-convert", file, path("reference.png")}, &why))
+            QSKIP(qPrintable(why));
+        const QImage reference = QImage(path("reference.png")).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(reference.size(), size);
+        for (int y = 0; y < size.height(); ++y) {
+            for (int x = 0; x < size.width(); ++x) {
+                if (!near(shown.pixel(x, y), QColor(reference.pixel(x, y)), 1))
+                    QFAIL(qPrintable(QStringLiteral("(%1,%2): %3 where libheif gives %4")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(describe(shown.pixel(x, y)), describe(reference.pixel(x, y)))));
+            }
+        }
+        return;
+    }
     // Sampled well inside the patches: turned right, the blue patch that was
     // at the bottom left is at the top left.
     const int w = size.width(), h = size.height();
