@@ -1,8 +1,11 @@
 #include "app/mdiform1.h"
+#include "browse/picturecache.h"
 #include "platform/dialogs.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -51,6 +54,12 @@ int main(int argc, char *argv[])
 
     QtDialogs dialogs;
     MDIForm1 frame(dialogs);
+    if (!parser.positionalArguments().isEmpty()) {
+        // Decoded on a worker while the frame and its splash come up; the
+        // open below takes it from there instead of decoding it again.
+        const QString file = parser.positionalArguments().constFirst();
+        frame.pictureCache().prefetch({QFile::encodeName(QFileInfo(file).absoluteFilePath())});
+    }
     frame.Show();
     if (!parser.positionalArguments().isEmpty()) {
         const QString file = parser.positionalArguments().constFirst();

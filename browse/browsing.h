@@ -51,7 +51,9 @@ private:
     void readAhead(Travel travel);
     // Notes a step for the pace of stepping; Open starts afresh.
     void noteStep(Travel travel);
-    void openChosenFile();
+    // Reads ahead at once, or once the picture window has painted the
+    // picture (the file the viewer was started with).
+    void openChosenFile(bool readAheadAfterPaint = false);
     // Assigning a picture and centring the box on its new size: every show.
     void showInBox(const QImage &image);
     void writePanel1();

@@ -30,10 +30,12 @@ void Browsing::Open_File(const QString &path)
     const QFileInfo info(path);
     dialog.FileName = info.absoluteFilePath();
     dialog.FileTitle = info.fileName();
-    openChosenFile();
+    // Started with this file, the viewer shows it before anything else claims
+    // the cores: its neighbours are read once it is on screen.
+    openChosenFile(true);
 }
 
-void Browsing::openChosenFile()
+void Browsing::openChosenFile(bool readAheadAfterPaint)
 {
     CommonDialog &dialog = m_form1.commDilg();
     m_report.trapped(traps::Open, [&] {
@@ -67,6 +69,9 @@ void Browsing::openChosenFile()
         writePanel3();
         m_quickSteps = 0;
         m_shownBytes = box.Picture().sizeInBytes();
-        readAhead(Travel::Forward);
+        if (readAheadAfterPaint)
+            m_form1.window().afterNextPaint = [this] { readAhead(Travel::Forward); };
+        else
+            readAhead(Travel::Forward);
     });
 }
