@@ -120,6 +120,7 @@ private slots:
 
     void stepsReadAheadInTheirDirection();
     void quickStepsReadFurtherAheadWithinTheBudget();
+    void startedWithAFileReadsAheadOnceItIsPainted();
     void prefetchedFailureIsReportedOnlyOnTheStep();
 };
 
@@ -380,6 +381,19 @@ void TestReadAhead::quickStepsReadFurtherAheadWithinTheBudget()
     cache.waitForReadAhead();
     QVERIFY(cache.holds(pictures.paths[1]));
     QVERIFY(!cache.holds(pictures.paths[0]));
+}
+
+void TestReadAhead::startedWithAFileReadsAheadOnceItIsPainted()
+{
+    Pictures pictures(3);
+    FrameFixture f;
+    PictureCache &cache = f.frame->pictureCache();
+    f.frame->Open_File(QFile::decodeName(pictures.paths[0]));
+    cache.waitForReadAhead();
+    QVERIFY(!cache.holds(pictures.paths[1])); // the first picture has the cores to itself
+    QTRY_VERIFY(cache.holds(pictures.paths[1]));
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[2]));
 }
 
 void TestReadAhead::stepsReadAheadInTheirDirection()
