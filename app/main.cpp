@@ -48,18 +48,20 @@ int main(int argc, char *argv[])
                    stderr);
         return 1;
     }
+    // The picture named on the command line is read on a worker from the very
+    // start, while Qt connects to the display and the frame comes up; the
+    // open takes it from the cache instead of reading it again.
+    auto cache = std::make_unique<PictureCache>();
+    if (!parser.positionalArguments().isEmpty()) {
+        const QString file = parser.positionalArguments().constFirst();
+        cache->prefetch({QFile::encodeName(QFileInfo(file).absoluteFilePath())});
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vellupix"));
     QApplication::setDesktopFileName(QStringLiteral("org.vellupix.Vellupix"));
 
     QtDialogs dialogs;
-    MDIForm1 frame(dialogs);
-    if (!parser.positionalArguments().isEmpty()) {
-        // Decoded on a worker while the frame and its splash come up; the
-        // open below takes it from there instead of decoding it again.
-        const QString file = parser.positionalArguments().constFirst();
-        frame.pictureCache().prefetch({QFile::encodeName(QFileInfo(file).absoluteFilePath())});
-    }
+    MDIForm1 frame(dialogs, std::move(cache));
     frame.Show();
     if (!parser.positionalArguments().isEmpty()) {
         const QString file = parser.positionalArguments().constFirst();
