@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 #include "app/mdiform1.h"
 #include "platform/colour.h"
+#include "platform/picturecache.h"
 #include "platform/dialogs.h"
 #include "version.h"
 
@@ -37,16 +38,27 @@ int main(int argc, char *argv[])
                    stderr);
         return 1;
     }
+    // The picture named on the command line is read on a worker from the very
+    // start, while Qt connects to the display and the frame comes up; the
+    // open takes it from the cache instead of reading it again.
+    auto cache = std::make_unique<PictureCache>();
+    if (!commandLine.file.isEmpty())
+        cache->prefetch({commandLine.file});
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vellupix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLUPIX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.vellupix.Vellupix"));
     // Asked once, here on the window thread: the workers convert every
     // picture to it and must not talk to the X server themselves.
-    colour::setDisplayProfile(colour::x11DisplayProfile());
+    const QByteArray monitorProfile = colour::x11DisplayProfile();
+    if (!monitorProfile.isEmpty()) {
+        colour::setDisplayProfile(monitorProfile);
+        // Read ahead for sRGB before the monitor's profile was known.
+        cache->clear();
+    }
 
     QtDialogs dialogs;
-    MDIForm1 frame(dialogs);
+    MDIForm1 frame(dialogs, std::move(cache));
     frame.Show();
     if (!commandLine.file.isEmpty()) {
         const QByteArray file = commandLine.file;

@@ -22,8 +22,12 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-MDIForm1::MDIForm1(Dialogs &dialogs, QWidget *parent)
-    : QMainWindow(parent), m_dialogs(dialogs), m_report(dialogs, this)
+MDIForm1::MDIForm1(Dialogs &dialogs, QWidget *parent) : MDIForm1(dialogs, std::make_unique<PictureCache>(), parent)
+{
+}
+
+MDIForm1::MDIForm1(Dialogs &dialogs, std::unique_ptr<PictureCache> cache, QWidget *parent)
+    : QMainWindow(parent), m_dialogs(dialogs), m_report(dialogs, this), m_cache(std::move(cache))
 {
     art::initResources();
     const TwipScale scale = TwipScale::forWidget(this);
@@ -49,7 +53,6 @@ MDIForm1::MDIForm1(Dialogs &dialogs, QWidget *parent)
     m_slider->setAccessibleDescription(QStringLiteral("Tune the Timer Speed"));
     m_slider->installEventFilter(this);
 
-    m_cache = std::make_unique<PictureCache>();
     m_form1 = std::make_unique<Form1>(*m_area, m_dialogs);
     m_about = std::make_unique<FrmAbout>(*m_area);
     m_browsing = std::make_unique<Browsing>(m_module1, *m_form1, *m_statusBar, m_report, *m_cache);

@@ -30,6 +30,9 @@ class MDIForm1 : public QMainWindow
     Q_OBJECT
 public:
     explicit MDIForm1(Dialogs &dialogs, QWidget *parent = nullptr);
+    // With a cache already at work: the picture the viewer was started with,
+    // read while Qt came up.
+    MDIForm1(Dialogs &dialogs, std::unique_ptr<PictureCache> cache, QWidget *parent = nullptr);
     ~MDIForm1() override;
 
     // Runs the load step once, then shows the frame maximized.

@@ -54,8 +54,10 @@ private:
     void readAhead(Travel travel);
     // Notes a step for the pace of stepping; Open starts afresh.
     void noteStep(Travel travel);
-    // nativePath, when given, is the chosen file's own bytes.
-    void openChosenFile(const QByteArray &nativePath = {});
+    // nativePath, when given, is the chosen file's own bytes. Reads ahead at
+    // once, or once the picture window has painted the picture (the file the
+    // viewer was started with).
+    void openChosenFile(const QByteArray &nativePath = {}, bool readAheadAfterPaint = false);
     // Assigning a picture and centring the box on its new size: every show.
     void showInBox(const QImage &image);
     void writePanel1();

@@ -35,10 +35,12 @@ void Browsing::Open_File(const QByteArray &nativePath)
     const QFileInfo info(QFile::decodeName(nativePath));
     dialog.FileName = info.absoluteFilePath();
     dialog.FileTitle = info.fileName();
-    openChosenFile(nativePath);
+    // Started with this file, the viewer shows it before anything else claims
+    // the cores: its neighbours are read once it is on screen.
+    openChosenFile(nativePath, true);
 }
 
-void Browsing::openChosenFile(const QByteArray &nativePath)
+void Browsing::openChosenFile(const QByteArray &nativePath, bool readAheadAfterPaint)
 {
     CommonDialog &dialog = m_form1.commDilg();
     // As the Open dialog of a desktop does: the working directory follows the
@@ -79,6 +81,9 @@ void Browsing::openChosenFile(const QByteArray &nativePath)
         writePanel3();
         m_quickSteps = 0;
         m_shownBytes = box.Picture().sizeInBytes();
-        readAhead(Travel::Forward);
+        if (readAheadAfterPaint)
+            m_form1.window().afterNextPaint = [this] { readAhead(Travel::Forward); };
+        else
+            readAhead(Travel::Forward);
     });
 }

@@ -14,6 +14,9 @@
 #include <QSaveFile>
 #include <QThread>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cerrno>
 #include <mutex>
 
@@ -39,7 +42,26 @@ static void applyAllocationLimit()
     });
 }
 
-// A JPEG file is decoded in bands on every core; whatever the banded decoder
+// Bands pay off only on idle cores: on a busy one, the rows a band skips are
+// work added that no idle core takes up. The kernel counts the threads
+// running at this instant, this one included.
+static int idleCores()
+{
+    const int cores = std::max(1, QThread::idealThreadCount());
+    char text[128] = {};
+    const int fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return cores;
+    const ssize_t got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    // "0.52 0.58 0.59 3/467 12345": the fourth field is running/all.
+    int running = 0;
+    if (got <= 0 || std::sscanf(text, "%*s %*s %*s %d/", &running) != 1)
+        return cores;
+    return std::clamp(cores - (running - 1), 1, cores);
+}
+
+// A JPEG file is decoded in bands on every idle core; whatever the banded decoder
 // does not take (or fails on) goes through the reader as before, so that the
 // pictures and the error reports stay exactly the reader's.
 static QImage readJpegInBands(QImageReader &reader)
@@ -67,7 +89,7 @@ static QImage readJpegInBands(QImageReader &reader)
     bytes.truncate(filled);
     // Below a megapixel, starting threads costs about what they save.
     const QSize size = reader.size();
-    const int threads = std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : QThread::idealThreadCount();
+    const int threads = std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : idleCores();
     QImage image = jpegbands::decode(bytes, threads, kAllocationLimitBytes);
     if (image.isNull())
         return image;

@@ -5,6 +5,9 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTimer>
+
+#include <utility>
 
 #include <cmath>
 
@@ -190,6 +193,10 @@ void PictureBoxHost::paintEvent(QPaintEvent *event)
     painter.fillRect(event->rect(), Qt::black);
     for (const PictureBox *box : m_boxes)
         box->paint(painter, event->rect());
+    if (afterNextPaint) {
+        // Queued: the painted frame is flushed to the screen first.
+        QTimer::singleShot(0, this, std::exchange(afterNextPaint, nullptr));
+    }
 }
 
 PictureBox *PictureBoxHost::boxAt(QPointF pos) const

@@ -109,6 +109,8 @@ public:
 
     std::function<void(PictureBox *, const MouseArgs &)> boxMouseDown, boxMouseUp, boxMouseMove;
     std::function<void(const MouseArgs &)> formMouseMove;
+    // Called once, right after the next paint has reached the screen.
+    std::function<void()> afterNextPaint;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

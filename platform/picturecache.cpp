@@ -83,7 +83,6 @@ void PictureCache::makeCopiesLater(const EntryPtr &entry)
     if (entry->failed || !ReducedCopies::worthMaking(entry->image)
         || entry->bytes + ReducedCopies::bytesFor(entry->image) > m_budget)
         return;
-    entry->copiesPending = true;
     ++m_pending;
     // Before reading further ahead: a zoom of the picture may wait for them.
     m_pool.start(QRunnable::create([this, entry] {
@@ -91,7 +90,6 @@ void PictureCache::makeCopiesLater(const EntryPtr &entry)
                      std::unique_lock lock(m_mutex);
                      entry->copies = std::move(copies);
                      entry->bytes += entry->copies->bytes();
-                     entry->copiesPending = false;
                      --m_pending;
                      std::vector<EntryPtr> evicted = trim();
                      m_changed.notify_all();
@@ -102,12 +100,14 @@ void PictureCache::makeCopiesLater(const EntryPtr &entry)
 
 std::shared_ptr<const ReducedCopies> PictureCache::reducedCopies(const QByteArray &nativePath)
 {
-    std::unique_lock lock(m_mutex);
+    static const auto none = std::make_shared<const ReducedCopies>();
+    std::lock_guard lock(m_mutex);
     const EntryPtr entry = m_entries.value(nativePath);
-    if (!entry)
+    if (!entry || entry->state != Entry::State::Ready)
         return {};
-    m_changed.wait(lock, [&] { return !entry->copiesPending; });
-    return entry->copies;
+    if (entry->copies)
+        return entry->copies;
+    return ReducedCopies::worthMaking(entry->image) ? none : nullptr;
 }
 
 QImage PictureCache::LoadPicture(const QByteArray &nativePath)

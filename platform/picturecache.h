@@ -43,9 +43,9 @@ public:
     QImage LoadPicture(const QByteArray &nativePath);
 
     // Halves, quarters… of a giant picture given out by LoadPicture, made on
-    // a worker right after it was read; waits while they are being made.
-    // Null for pictures too small to need them or when the budget has no
-    // room for them.
+    // a worker right after it was read. While they are being made, or when
+    // the budget has no room for them, no copies: a zoom never waits, and
+    // paints only what is in view. Null for pictures too small to need them.
     std::shared_ptr<const ReducedCopies> reducedCopies(const QByteArray &nativePath);
 
     // The files worth reading ahead now, most wanted first. Reading ahead of
@@ -89,7 +89,6 @@ private:
         std::int64_t bytes = 0; // the picture and its copies
         std::uint64_t lastUse = 0;
         std::shared_ptr<const ReducedCopies> copies;
-        bool copiesPending = false;
     };
     using EntryPtr = std::shared_ptr<Entry>;
 

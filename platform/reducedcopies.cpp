@@ -3,6 +3,9 @@
 #include <QColorSpace>
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -25,31 +28,73 @@ int bytesPerPixel(QImage::Format format)
     }
 }
 
-// Each pixel the mean of a 2 x 2 block, channel by channel; an odd last
-// column or row is averaged with itself.
-QImage halve(const QImage &source)
+// Rows [first, last) of the half: each pixel the mean of a 2 x 2 block,
+// channel by channel; an odd last column or row is averaged with itself.
+void halveRows(const QImage &source, uchar *halfBits, qsizetype halfBytesPerLine, int halfWidth, int first, int last)
 {
     const int bpp = bytesPerPixel(source.format());
     const int w = source.width(), h = source.height();
-    QImage half(std::max(1, w / 2), std::max(1, h / 2), source.format());
-    if (half.isNull())
-        return half;
-    for (int y = 0; y < half.height(); ++y) {
+    const int pairs = std::min(halfWidth, w / 2);
+    for (int y = first; y < last; ++y) {
         const uchar *r0 = source.constScanLine(std::min(2 * y, h - 1));
         const uchar *r1 = source.constScanLine(std::min(2 * y + 1, h - 1));
-        uchar *out = half.scanLine(y);
-        const int pairs = std::min(half.width(), w / 2);
-        for (int x = 0; x < pairs; ++x) {
-            const uchar *a = r0 + 2 * x * bpp, *b = r1 + 2 * x * bpp;
-            for (int c = 0; c < bpp; ++c)
-                out[x * bpp + c] = uchar((a[c] + a[c + bpp] + b[c] + b[c + bpp] + 2) >> 2);
+        uchar *out = halfBits + y * halfBytesPerLine;
+        if (bpp == 4) {
+            // Four channels at once: each in its own 16 bits, where the sum
+            // of four samples and the rounding fit.
+            const auto *a = reinterpret_cast<const quint32 *>(r0);
+            const auto *b = reinterpret_cast<const quint32 *>(r1);
+            auto *o = reinterpret_cast<quint32 *>(out);
+            constexpr quint64 kLanes = 0x00FF00FF00FF00FFull;
+            const auto spread = [](quint32 p) {
+                return (quint64(p) | (quint64(p) << 24)) & kLanes; // lanes: b, r | g, a
+            };
+            for (int x = 0; x < pairs; ++x) {
+                const quint64 sum = spread(a[2 * x]) + spread(a[2 * x + 1]) + spread(b[2 * x])
+                    + spread(b[2 * x + 1]) + 0x0002000200020002ull;
+                const quint64 mean = (sum >> 2) & kLanes;
+                o[x] = quint32(mean | (mean >> 24));
+            }
+        } else {
+            for (int x = 0; x < pairs; ++x) {
+                const uchar *a = r0 + 2 * x * bpp, *b = r1 + 2 * x * bpp;
+                for (int c = 0; c < bpp; ++c)
+                    out[x * bpp + c] = uchar((a[c] + a[c + bpp] + b[c] + b[c + bpp] + 2) >> 2);
+            }
         }
-        for (int x = pairs; x < half.width(); ++x) { // a picture one pixel wide
+        for (int x = pairs; x < halfWidth; ++x) { // a picture one pixel wide
             const uchar *a = r0 + x * bpp, *b = r1 + x * bpp;
             for (int c = 0; c < bpp; ++c)
                 out[x * bpp + c] = uchar((a[c] + b[c] + 1) >> 1);
         }
     }
+}
+
+// The first halving reads the whole giant picture: both cores share it.
+QImage halve(const QImage &source)
+{
+    QImage half(std::max(1, source.width() / 2), std::max(1, source.height() / 2), source.format());
+    if (half.isNull())
+        return half;
+    const int rows = half.height();
+    // Taken once: scanLine() on several threads would race in detach().
+    uchar *bits = half.bits();
+    const qsizetype bytesPerLine = half.bytesPerLine();
+    const int helpers = std::int64_t(half.width()) * rows >= (std::int64_t(4) << 20)
+        ? std::clamp(int(std::thread::hardware_concurrency()), 1, 8) - 1
+        : 0;
+    std::vector<std::thread> threads;
+    for (int k = 1; k <= helpers; ++k) {
+        const int first = rows * k / (helpers + 1), last = rows * (k + 1) / (helpers + 1);
+        try {
+            threads.emplace_back(halveRows, std::cref(source), bits, bytesPerLine, half.width(), first, last);
+        } catch (const std::system_error &) {
+            halveRows(source, bits, bytesPerLine, half.width(), first, last);
+        }
+    }
+    halveRows(source, bits, bytesPerLine, half.width(), 0, rows / (helpers + 1));
+    for (std::thread &t : threads)
+        t.join();
     half.setColorSpace(source.colorSpace());
     return half;
 }

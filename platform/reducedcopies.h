@@ -24,6 +24,9 @@ public:
 
     // Makes the copies down to a few hundred pixels; slow, for a worker.
     explicit ReducedCopies(const QImage &picture);
+    // No copies (yet): the picture shrunk is painted from itself, only the
+    // part in view, smoothed between neighbouring pixels.
+    ReducedCopies() = default;
 
     struct Level
     {

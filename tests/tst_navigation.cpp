@@ -32,6 +32,7 @@ private slots:
 
     // Reading ahead as the steps drive it.
     void quickStepsReadFurtherAheadWithinTheBudget();
+    void startedWithAFileReadsAheadOnceItIsPainted();
     void stepsReadAheadInTheirDirection();
     void prefetchedFailureIsReportedOnlyOnTheStep();
 };
@@ -301,6 +302,19 @@ void TestNavigation::quickStepsReadFurtherAheadWithinTheBudget()
     cache.waitForReadAhead();
     QVERIFY(cache.holds(pictures.paths[1]));
     QVERIFY(!cache.holds(pictures.paths[0]));
+}
+
+void TestNavigation::startedWithAFileReadsAheadOnceItIsPainted()
+{
+    Pictures pictures(3);
+    FrameFixture f;
+    PictureCache &cache = f.frame->pictureCache();
+    f.frame->Open_File(QFile::decodeName(pictures.paths[0]));
+    cache.waitForReadAhead();
+    QVERIFY(!cache.holds(pictures.paths[1])); // the first picture has the cores to itself
+    QTRY_VERIFY(cache.holds(pictures.paths[1]));
+    cache.waitForReadAhead();
+    QVERIFY(cache.holds(pictures.paths[2]));
 }
 
 void TestNavigation::stepsReadAheadInTheirDirection()
