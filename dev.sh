@@ -15,6 +15,7 @@ packages=(
     fonts-wqy-microhei          # the Chinese dialog texts need real glyphs
     desktop-file-utils appstream # the tests validate the desktop entry and metainfo
     dpkg-dev file               # the package test reads the .deb
+    libseccomp-dev              # decoders confine themselves with a system call filter
 )
 install_missing() {
     local missing=()

@@ -57,5 +57,5 @@ int main(int argc, char *argv[])
         // After the load step and once the frame is up, as a user's Open would be.
         QTimer::singleShot(0, &frame, [&frame, file] { frame.Open_File(file); });
     }
-    return app.exec();
+    frame.endProcess(app.exec());
 }

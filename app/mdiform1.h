@@ -12,6 +12,8 @@
 #include <vector>
 
 class Browsing;
+class DecoderPool;
+class Patience;
 class Dialogs;
 class Form1;
 class FrmAbout;
@@ -62,6 +64,11 @@ public:
     Form1 &form1() { return *m_form1; }
     FrmAbout &frmAbout() { return *m_about; }
     PictureCache &pictureCache() { return *m_cache; }
+    DecoderPool &decoderPool() { return *m_decoders; }
+
+    // The end of the process once the frame is gone: decoders are killed and
+    // nothing is waited for, neither a worker nor a read stuck in the kernel.
+    [[noreturn]] void endProcess(int exitCode);
 
     // Outer size in twips.
     float Width() const;
@@ -84,6 +91,9 @@ private:
     QToolBar *m_toolbar;
     QSlider *m_slider;
     StatusBar *m_statusBar;
+    // Before the cache, which decodes through them and goes first.
+    std::unique_ptr<DecoderPool> m_decoders;
+    std::unique_ptr<Patience> m_patience;
     std::unique_ptr<PictureCache> m_cache;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<FrmAbout> m_about;

@@ -148,6 +148,12 @@ public:
     }
     std::optional<QString> ShowOpen(QWidget *, const FileDialogRequest &) override { return std::nullopt; }
     std::optional<QString> ShowSave(QWidget *, const FileDialogRequest &) override { return std::nullopt; }
+    bool ShowWaiting(QWidget *, const QString &, const std::function<bool()> &finished) override
+    {
+        while (!finished())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return false;
+    }
     int boxes = 0;
 };
 

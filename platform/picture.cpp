@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 #include <fcntl.h>
@@ -100,19 +101,19 @@ FileStamp stampOf(const QByteArray &nativePath)
     return stampFrom(st);
 }
 
-QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
+static std::function<void(const QByteArray &)> g_beforeOpen;
+
+void setBeforeOpenForTesting(std::function<void(const QByteArray &)> hook)
+{
+    g_beforeOpen = std::move(hook);
+}
+
+int openPictureFile(const QByteArray &nativePath, FileStamp *stamp)
 {
     if (stamp)
         *stamp = FileStamp();
-    if (nativePath.isEmpty())
-        return QImage();
-    applyAllocationLimit();
-
-    if (nativePath.startsWith(":/")) {
-        QImageReader reader(QString::fromUtf8(nativePath));
-        return readFrom(reader, QString::fromUtf8(nativePath));
-    }
-
+    if (g_beforeOpen)
+        g_beforeOpen(nativePath);
     const QString name = shown(nativePath);
     // Non-blocking, so that a FIFO that slipped past the listing cannot hang us
     // in open(); anything but a regular file is refused right after.
@@ -139,7 +140,12 @@ QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
         throw RuntimeError(QStringLiteral("The file \u201c%1\u201d is empty.").arg(name));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
 
+QImage decodePictureFile(int fd, const QString &name)
+{
+    applyAllocationLimit();
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -147,6 +153,27 @@ QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
     }
     QImageReader reader(&file);
     return readFrom(reader, name);
+}
+
+QString displayedName(const QByteArray &nativePath)
+{
+    return shown(nativePath);
+}
+
+QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
+{
+    if (stamp)
+        *stamp = FileStamp();
+    if (nativePath.isEmpty())
+        return QImage();
+    applyAllocationLimit();
+
+    if (nativePath.startsWith(":/")) {
+        QImageReader reader(QString::fromUtf8(nativePath));
+        return readFrom(reader, QString::fromUtf8(nativePath));
+    }
+    const int fd = openPictureFile(nativePath, stamp);
+    return decodePictureFile(fd, shown(nativePath));
 }
 
 QByteArray formatForFileName(const QString &fileName)

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 // The picture loader and saver of the platform. Both raise the run-time error
 // with a description a user can act on; Qt's own error strings ("Unable to
@@ -36,6 +37,18 @@ FileStamp stampOf(const QByteArray &nativePath);
 // the program's own resources. Safe to call from any thread. When asked,
 // gives the stamp of the file that was read, also when its decoding failed.
 QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp = nullptr);
+
+// LoadPicture in its two halves, for decoding in another process. The first
+// opens a file as the loader does (no waiting on FIFOs, regular files only)
+// and gives its descriptor, or raises the loader's error. The second decodes
+// from such a descriptor, which it takes over, naming the file as given.
+int openPictureFile(const QByteArray &nativePath, FileStamp *stamp = nullptr);
+QImage decodePictureFile(int fd, const QString &name);
+// How the loader's messages name a file.
+QString displayedName(const QByteArray &nativePath);
+
+// For tests of slow file systems: runs before every file is opened.
+void setBeforeOpenForTesting(std::function<void(const QByteArray &nativePath)> hook);
 
 // Writes a picture in the encoding its name's suffix asks for (a name without
 // a known suffix is written as a bitmap). The file is written beside the
