@@ -96,7 +96,7 @@ DecoderPool::Settings DecoderPool::defaultSettings()
     return settings;
 }
 
-void DecoderPool::setDefaultSettingsForTesting(const Settings &settings)
+void DecoderPool::setDefaultSettingsForTesting(const std::optional<Settings> &settings)
 {
     std::lock_guard lock(g_testingMutex);
     g_testingSettings = settings;

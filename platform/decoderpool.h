@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include <sys/types.h>
@@ -40,7 +41,7 @@ public:
     static Settings defaultSettings();
     // For tests: what defaultSettings gives from now on (a misbehaving
     // decoder, a shorter deadline, a smaller limit).
-    static void setDefaultSettingsForTesting(const Settings &settings);
+    static void setDefaultSettingsForTesting(const std::optional<Settings> &settings);
 
     explicit DecoderPool(Settings settings = defaultSettings());
     // Kills every decoder; none is waited for beyond that.
