@@ -57,7 +57,48 @@ void answerError(const QString &description)
     answer(reply, text, -1);
 }
 
-void answerPicture(const QImage &image)
+// Shared memory that a decoder can write the pixels straight into, so that
+// handing them over costs no copy.
+struct SharedPixels
+{
+    int memfd = -1;
+    void *address = nullptr;
+    std::size_t bytes = 0;
+
+    QImage make(QSize size, QImage::Format format)
+    {
+        const qsizetype bytesPerLine =
+            qsizetype((std::int64_t(size.width()) * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32 * 4);
+        bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
+        memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (memfd < 0 || ::ftruncate(memfd, off_t(bytes)) != 0)
+            throw std::bad_alloc();
+        address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, memfd, 0);
+        if (address == MAP_FAILED) {
+            address = nullptr;
+            throw std::bad_alloc();
+        }
+        return QImage(static_cast<uchar *>(address), size.width(), size.height(), bytesPerLine, format);
+    }
+    bool holds(const QImage &image) const
+    {
+        return address && image.constBits() == address && std::size_t(image.sizeInBytes()) == bytes;
+    }
+    void unmap()
+    {
+        if (address)
+            ::munmap(address, bytes);
+        address = nullptr;
+    }
+    ~SharedPixels()
+    {
+        unmap();
+        if (memfd >= 0)
+            ::close(memfd);
+    }
+};
+
+void answerPicture(QImage image, SharedPixels &shared)
 {
     const QByteArray properties = proto::encodeProperties(image);
     proto::Reply reply;
@@ -70,25 +111,32 @@ void answerPicture(const QImage &image)
     reply.extraBytes = std::uint64_t(properties.size());
     const std::size_t total = reply.pixelBytes + reply.extraBytes;
 
-    const int memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (memfd < 0 || ::ftruncate(memfd, off_t(total)) != 0) {
-        if (memfd >= 0)
-            ::close(memfd);
-        throw std::bad_alloc();
+    if (shared.holds(image)) {
+        image = QImage(); // refers to the mapping, about to go
+        shared.unmap();
+        if (::ftruncate(shared.memfd, off_t(total)) != 0
+            || ::pwrite(shared.memfd, properties.constData(), reply.extraBytes, off_t(reply.pixelBytes))
+                != ssize_t(reply.extraBytes))
+            throw std::bad_alloc();
+    } else {
+        // Decoded elsewhere (another format, or turned upright): copied.
+        shared.unmap();
+        if (shared.memfd >= 0)
+            ::close(shared.memfd);
+        shared.memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (shared.memfd < 0 || ::ftruncate(shared.memfd, off_t(total)) != 0)
+            throw std::bad_alloc();
+        void *address = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, shared.memfd, 0);
+        if (address == MAP_FAILED)
+            throw std::bad_alloc();
+        std::memcpy(address, image.constBits(), reply.pixelBytes);
+        std::memcpy(static_cast<char *>(address) + reply.pixelBytes, properties.constData(), reply.extraBytes);
+        ::munmap(address, total);
     }
-    void *address = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, memfd, 0);
-    if (address == MAP_FAILED) {
-        ::close(memfd);
-        throw std::bad_alloc();
-    }
-    std::memcpy(address, image.constBits(), reply.pixelBytes);
-    std::memcpy(static_cast<char *>(address) + reply.pixelBytes, properties.constData(), reply.extraBytes);
-    ::munmap(address, total);
     // Sealed, so that the viewer's mapping can neither shrink under it nor
     // change while it is shown.
-    ::fcntl(memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
-    answer(reply, QByteArray(), memfd);
-    ::close(memfd);
+    ::fcntl(shared.memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    answer(reply, QByteArray(), shared.memfd);
 }
 
 } // namespace
@@ -139,7 +187,10 @@ int main(int argc, char **argv)
 #ifdef VELLUPIX_DECODER_MISBEHAVES
             misbehaveOn(fd);
 #endif
-            answerPicture(picture::decodePictureFile(fd, name));
+            SharedPixels shared;
+            QImage image = picture::decodePictureFile(
+                fd, name, [&](QSize size, QImage::Format format) { return shared.make(size, format); });
+            answerPicture(std::move(image), shared);
         } catch (const RuntimeError &error) {
             answerError(error.description());
         } catch (const std::bad_alloc &) {

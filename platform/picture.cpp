@@ -43,7 +43,7 @@ static void applyAllocationLimit()
     });
 }
 
-static QImage readFrom(QImageReader &reader, const QString &name)
+static QImage readFrom(QImageReader &reader, const QString &name, const PixelStore &store = {})
 {
     reader.setAutoTransform(true);
     if (!reader.canRead())
@@ -76,6 +76,10 @@ static QImage readFrom(QImageReader &reader, const QString &name)
         }
         image = best;
     } else {
+        // Qt's JPEG handler writes every pixel into an image of the right
+        // size and format it is given; other handlers may keep what it held.
+        if (store && format == "jpeg" && size.isValid() && reader.imageFormat() != QImage::Format_Invalid)
+            image = store(size, reader.imageFormat());
         reader.read(&image);
     }
     if (image.isNull()) {
@@ -143,7 +147,7 @@ int openPictureFile(const QByteArray &nativePath, FileStamp *stamp)
     return fd;
 }
 
-QImage decodePictureFile(int fd, const QString &name)
+QImage decodePictureFile(int fd, const QString &name, const PixelStore &store)
 {
     applyAllocationLimit();
     QFile file;
@@ -152,7 +156,7 @@ QImage decodePictureFile(int fd, const QString &name)
         throw RuntimeError(QStringLiteral("The file \u201c%1\u201d cannot be read.").arg(name));
     }
     QImageReader reader(&file);
-    return readFrom(reader, name);
+    return readFrom(reader, name, store);
 }
 
 QString displayedName(const QByteArray &nativePath)

@@ -43,7 +43,10 @@ QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp = nullptr);
 // and gives its descriptor, or raises the loader's error. The second decodes
 // from such a descriptor, which it takes over, naming the file as given.
 int openPictureFile(const QByteArray &nativePath, FileStamp *stamp = nullptr);
-QImage decodePictureFile(int fd, const QString &name);
+// When given, the store provides the image a decoder that can is to write
+// into (of the size and format asked), so that its pixels need no copy.
+using PixelStore = std::function<QImage(QSize size, QImage::Format format)>;
+QImage decodePictureFile(int fd, const QString &name, const PixelStore &store = {});
 // How the loader's messages name a file.
 QString displayedName(const QByteArray &nativePath);
 

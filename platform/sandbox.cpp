@@ -72,7 +72,7 @@ static bool applySeccomp()
     // Reading the picture from the descriptor handed over, and talking over
     // the socket inherited from the viewer. No call that names a path or
     // makes a socket is allowed.
-    for (int call : {SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(preadv), SCMP_SYS(write),
+    for (int call : {SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(preadv), SCMP_SYS(write), SCMP_SYS(pwrite64),
                      SCMP_SYS(writev), SCMP_SYS(recvmsg), SCMP_SYS(sendmsg), SCMP_SYS(lseek), SCMP_SYS(close),
                      SCMP_SYS(fstat), SCMP_SYS(fcntl), SCMP_SYS(ftruncate), SCMP_SYS(memfd_create)})
         allow(call);

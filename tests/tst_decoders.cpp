@@ -78,8 +78,8 @@ DecoderPool::Settings misbehaving()
 {
     DecoderPool::Settings settings = DecoderPool::defaultSettings();
     settings.program = QStringLiteral(VELLUPIX_MISBEHAVING_DECODER);
-    settings.deadline = 2s;
-    settings.addressSpaceBytes = std::int64_t(768) << 20;
+    settings.deadline = 3s;
+    settings.addressSpaceBytes = std::int64_t(400) << 20; // some 170 MB above what it takes idle
     return settings;
 }
 
