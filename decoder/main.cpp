@@ -26,6 +26,15 @@
 
 namespace proto = decoderprotocol;
 
+#if defined(__SANITIZE_ADDRESS__)
+// Built with AddressSanitizer, a crash stays a crash for the viewer to
+// report, instead of becoming an exit code after a report it cannot write.
+extern "C" const char *__asan_default_options()
+{
+    return "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_abort=0";
+}
+#endif
+
 namespace {
 
 // Every image plugin is loaded now: once confined, no library can be opened.
@@ -73,7 +82,9 @@ struct SharedPixels
         memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
         if (memfd < 0 || ::ftruncate(memfd, off_t(bytes)) != 0)
             throw std::bad_alloc();
-        address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, memfd, 0);
+        // Populated in one go: faulting shared memory in page by page costs
+        // a 12-MP picture some tens of milliseconds.
+        address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd, 0);
         if (address == MAP_FAILED) {
             address = nullptr;
             throw std::bad_alloc();

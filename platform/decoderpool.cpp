@@ -281,7 +281,7 @@ QImage DecoderPool::decode(int fd, const QString &name)
 
 QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name)
 {
-    const auto deadline = steady_clock::now() + m_settings.deadline;
+    auto deadline = steady_clock::now() + (process.greeted ? m_settings.deadline : kStartDeadline);
     const auto readable = [&] {
         for (;;) {
             const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
@@ -326,6 +326,7 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name)
             throw stopped();
         }
         process.greeted = true;
+        deadline = steady_clock::now() + m_settings.deadline;
         sandbox::Confinement confinement;
         confinement.seccomp = hello.confinement & proto::kSeccomp;
         confinement.landlock = hello.confinement & proto::kLandlock;

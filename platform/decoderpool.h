@@ -31,6 +31,9 @@ public:
         std::int64_t addressSpaceBytes = 0; // 0: no limit
     };
     static constexpr std::chrono::seconds kDeadline{15};
+    // For a decoder to load its plugins and confine itself, before its first
+    // picture's deadline starts.
+    static constexpr std::chrono::seconds kStartDeadline{15};
     // A decoded picture may take the allocation limit, and turning it takes
     // a second copy, as does handing it over.
     static constexpr std::int64_t kAddressSpaceBytes = 2 * picture::kAllocationLimitBytes + (std::int64_t(1) << 30);
