@@ -79,6 +79,29 @@ void unmap(void *info)
 
 std::atomic<bool> g_confinementReported{false};
 
+// An indexed pixel past the end of its colour table (Qt's BMP decoder makes
+// some from damaged files, a subverted decoder could make any) would be
+// looked up beyond it by code that trusts the table: such a table is
+// completed with opaque black, as Qt's own conversions do.
+void completeColourTable(QImage &image)
+{
+    int needed = 0;
+    if (image.format() == QImage::Format_Indexed8) {
+        for (int y = 0; y < image.height(); ++y) {
+            const uchar *line = image.constScanLine(y);
+            for (int x = 0; x < image.width(); ++x)
+                needed = std::max(needed, int(line[x]) + 1);
+        }
+    } else if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB) {
+        needed = 2;
+    }
+    if (image.colorCount() < needed) {
+        QList<QRgb> table = image.colorTable();
+        table.resize(needed, qRgb(0, 0, 0));
+        image.setColorTable(table);
+    }
+}
+
 } // namespace
 
 DecoderPool::Settings DecoderPool::defaultSettings()
@@ -402,5 +425,6 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name)
                                                           qsizetype(reply.extraBytes));
     if (!proto::decodeProperties(properties, image))
         throw malformed();
+    completeColourTable(image);
     return image;
 }

@@ -78,6 +78,7 @@ DecoderPool::Settings misbehaving()
 {
     DecoderPool::Settings settings = DecoderPool::defaultSettings();
     settings.program = QStringLiteral(VELLUPIX_MISBEHAVING_DECODER);
+    settings.processes = 1; // so that the next picture needs the replacement
     settings.deadline = 3s;
     settings.addressSpaceBytes = std::int64_t(400) << 20; // some 170 MB above what it takes idle
     return settings;
