@@ -41,9 +41,9 @@ int main(int argc, char *argv[])
     // The picture named on the command line is read on a worker from the very
     // start, while Qt connects to the display and the frame comes up; the
     // open takes it from the cache instead of reading it again.
-    auto cache = std::make_unique<PictureCache>();
+    Decoding decoding;
     if (!commandLine.file.isEmpty())
-        cache->prefetch({commandLine.file});
+        decoding.cache->prefetch({commandLine.file});
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vellupix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLUPIX_VERSION));
@@ -54,16 +54,16 @@ int main(int argc, char *argv[])
     if (!monitorProfile.isEmpty()) {
         colour::setDisplayProfile(monitorProfile);
         // Read ahead for sRGB before the monitor's profile was known.
-        cache->clear();
+        decoding.cache->clear();
     }
 
     QtDialogs dialogs;
-    MDIForm1 frame(dialogs, std::move(cache));
+    MDIForm1 frame(dialogs, std::move(decoding));
     frame.Show();
     if (!commandLine.file.isEmpty()) {
         const QByteArray file = commandLine.file;
         // After the load step and once the frame is up, as a user's Open would be.
         QTimer::singleShot(0, &frame, [&frame, file] { frame.Open_File(file); });
     }
-    return app.exec();
+    frame.endProcess(app.exec());
 }

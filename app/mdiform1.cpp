@@ -6,7 +6,9 @@
 #include "browse/browsing.h"
 #include "browse/form1.h"
 #include "platform/picturecache.h"
+#include "platform/decoderpool.h"
 #include "platform/dialogs.h"
+#include "platform/patience.h"
 #include "platform/statusbar.h"
 #include "platform/twips.h"
 #include "view/panning.h"
@@ -20,14 +22,28 @@
 #include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
-MDIForm1::MDIForm1(Dialogs &dialogs, QWidget *parent) : MDIForm1(dialogs, std::make_unique<PictureCache>(), parent)
+#include <cstdio>
+
+#include <unistd.h>
+
+Decoding::Decoding()
+    : decoders(std::make_unique<DecoderPool>()),
+      cache(std::make_unique<PictureCache>(PictureCache::defaultBudgetBytes(), PictureCache::defaultWorkers(),
+                                           [pool = decoders.get()](const QByteArray &path, picture::FileStamp *stamp) {
+                                               return pool->LoadPicture(path, stamp);
+                                           }))
 {
 }
 
-MDIForm1::MDIForm1(Dialogs &dialogs, std::unique_ptr<PictureCache> cache, QWidget *parent)
-    : QMainWindow(parent), m_dialogs(dialogs), m_report(dialogs, this), m_cache(std::move(cache))
+Decoding::Decoding(Decoding &&) noexcept = default;
+Decoding::~Decoding() = default;
+
+MDIForm1::MDIForm1(Dialogs &dialogs, Decoding decoding, QWidget *parent)
+    : QMainWindow(parent), m_dialogs(dialogs), m_report(dialogs, this), m_decoders(std::move(decoding.decoders)),
+      m_cache(std::move(decoding.cache))
 {
     art::initResources();
     const TwipScale scale = TwipScale::forWidget(this);
@@ -53,13 +69,23 @@ MDIForm1::MDIForm1(Dialogs &dialogs, std::unique_ptr<PictureCache> cache, QWidge
     m_slider->setAccessibleDescription(QStringLiteral("Tune the Timer Speed"));
     m_slider->installEventFilter(this);
 
+    m_patience = std::make_unique<Patience>(m_dialogs, this);
+    m_cache->setWait([this](const QString &name, const std::function<bool()> &done) { m_patience->wait(name, done); });
+    // The decoders start once the frame has painted: starting them costs the
+    // first paint nothing.
+    m_area->viewport()->installEventFilter(this);
     m_form1 = std::make_unique<Form1>(*m_area, m_dialogs);
     m_about = std::make_unique<FrmAbout>(*m_area);
     m_browsing = std::make_unique<Browsing>(m_module1, *m_form1, *m_statusBar, m_report, *m_cache);
     m_zoom = std::make_unique<Zoom>(*m_form1, m_report, *m_cache);
     m_panning = std::make_unique<Panning>(*m_form1, *m_statusBar);
     m_form1->setMouseEvents(m_panning.get());
-    connect(m_form1.get(), &Form1::timer1Ticked, this, [this] { m_browsing->Timer1_Timer(); });
+    connect(m_form1.get(), &Form1::timer1Ticked, this, [this] {
+        // A tick while a command waits for its picture is dropped, as while
+        // a tick's error box is open.
+        if (!m_patience->waiting())
+            m_browsing->Timer1_Timer();
+    });
     // Connected after the design-time value is set: until the user moves it,
     // the slide show keeps its own one-second period.
     connect(m_slider, &QSlider::valueChanged, this, [this](int value) { m_browsing->Slider1_Change(value); });
@@ -227,8 +253,20 @@ void MDIForm1::MDIForm_Load()
     m_about->child().setTop(Height() / 2.0f - m_about->child().Height() / 2.0f);
 }
 
+void MDIForm1::endProcess(int exitCode)
+{
+    m_decoders->killAll();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(exitCode);
+}
+
 void MDIForm1::closeEvent(QCloseEvent *event)
 {
+    // Closed while a command waits for a file: the command cannot be left
+    // half done nor its read waited for; the process ends here.
+    if (m_patience->waiting())
+        endProcess(0);
     // Unloading the frame unloads its children first; nothing is asked.
     m_form1->Unload();
     m_about->Unload();
@@ -237,6 +275,10 @@ void MDIForm1::closeEvent(QCloseEvent *event)
 
 bool MDIForm1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_area->viewport() && event->type() == QEvent::Paint) {
+        m_area->viewport()->removeEventFilter(this);
+        QTimer::singleShot(0, this, [this] { m_decoders->start(); });
+    }
     if (watched == m_slider) {
         if (event->type() == QEvent::MouseMove)
             m_browsing->Slider1_MouseMove();

@@ -12,6 +12,8 @@
 #include <vector>
 
 class Browsing;
+class DecoderPool;
+class Patience;
 class Dialogs;
 class Form1;
 class FrmAbout;
@@ -23,16 +25,25 @@ class QToolBar;
 class StatusBar;
 class Zoom;
 
+// The decoder processes and the cache that reads through them. Made before
+// the frame when the viewer is started with a file, so that its picture is
+// read while the window system comes up.
+struct Decoding
+{
+    Decoding();
+    Decoding(Decoding &&) noexcept;
+    ~Decoding();
+    std::unique_ptr<DecoderPool> decoders;
+    std::unique_ptr<PictureCache> cache;
+};
+
 // The frame of the program: a multiple-document window with the menus, the
 // toolbar and its speed slider, and the four-panel status bar.
 class MDIForm1 : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit MDIForm1(Dialogs &dialogs, QWidget *parent = nullptr);
-    // With a cache already at work: the picture the viewer was started with,
-    // read while Qt came up.
-    MDIForm1(Dialogs &dialogs, std::unique_ptr<PictureCache> cache, QWidget *parent = nullptr);
+    explicit MDIForm1(Dialogs &dialogs, Decoding decoding = Decoding(), QWidget *parent = nullptr);
     ~MDIForm1() override;
 
     // Runs the load step once, then shows the frame maximized.
@@ -68,6 +79,11 @@ public:
     FrmAbout &frmAbout() { return *m_about; }
     PictureCache &pictureCache() { return *m_cache; }
     Panning &panning() { return *m_panning; }
+    DecoderPool &decoderPool() { return *m_decoders; }
+
+    // The end of the process once the frame is gone: decoders are killed and
+    // nothing is waited for, neither a worker nor a read stuck in the kernel.
+    [[noreturn]] void endProcess(int exitCode);
 
     // Outer size in twips.
     float Width() const;
@@ -90,6 +106,9 @@ private:
     QToolBar *m_toolbar;
     QSlider *m_slider;
     StatusBar *m_statusBar;
+    // Before the cache, which decodes through them and goes first.
+    std::unique_ptr<DecoderPool> m_decoders;
+    std::unique_ptr<Patience> m_patience;
     std::unique_ptr<PictureCache> m_cache;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<FrmAbout> m_about;

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -150,4 +151,24 @@ std::optional<QString> QtDialogs::ShowOpen(QWidget *parent, const FileDialogRequ
 std::optional<QString> QtDialogs::ShowSave(QWidget *parent, const FileDialogRequest &request)
 {
     return runFileDialog(parent, request, QFileDialog::AcceptSave);
+}
+
+bool QtDialogs::ShowWaiting(QWidget *parent, const QString &prompt, const std::function<bool()> &finished)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(QStringLiteral("Vellupix"));
+    box.setText(prompt);
+    box.setIcon(QMessageBox::NoIcon);
+    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
+    box.setEscapeButton(cancel);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &box, [&] {
+        if (finished())
+            box.done(QMessageBox::Ok);
+    });
+    poll.start(20);
+    if (finished())
+        return false;
+    box.exec();
+    return box.clickedButton() == cancel && !finished();
 }

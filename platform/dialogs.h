@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -40,6 +41,9 @@ public:
     // The chosen file's full path, or nothing when cancelled.
     virtual std::optional<QString> ShowOpen(QWidget *parent, const FileDialogRequest &request) = 0;
     virtual std::optional<QString> ShowSave(QWidget *parent, const FileDialogRequest &request) = 0;
+    // A modal box saying what the program waits for, with a Cancel button.
+    // It closes itself as soon as finished() holds. True when cancelled.
+    virtual bool ShowWaiting(QWidget *parent, const QString &prompt, const std::function<bool()> &finished) = 0;
 };
 
 // The real dialogs: QMessageBox and QFileDialog.
@@ -49,6 +53,7 @@ public:
     int MsgBox(QWidget *parent, const QString &prompt, int style, const QString &caption) override;
     std::optional<QString> ShowOpen(QWidget *parent, const FileDialogRequest &request) override;
     std::optional<QString> ShowSave(QWidget *parent, const FileDialogRequest &request) override;
+    bool ShowWaiting(QWidget *parent, const QString &prompt, const std::function<bool()> &finished) override;
 };
 
 // "desc|*.jpg|..." as QFileDialog name filters. The patterns match whatever

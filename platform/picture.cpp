@@ -18,6 +18,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <mutex>
 
 #include <fcntl.h>
@@ -110,7 +112,7 @@ struct Decoded
 };
 } // namespace
 
-static Decoded readFrom(QImageReader &reader, const QString &name)
+static Decoded readFrom(QImageReader &reader, const QString &name, const PixelStore &store = {})
 {
     // Left behind by an earlier read on this thread that never got as far
     // as asking for them.
@@ -156,10 +158,22 @@ static Decoded readFrom(QImageReader &reader, const QString &name)
             image = readJpegInBands(reader);
             read = !image.isNull();
         }
-        // A reader that says it failed has failed, whatever it left behind:
-        // Qt's TIFF reader leaves a black picture for data it cannot decode.
-        if (!read)
+        if (!read) {
+            // Qt's JPEG handler writes every pixel into an image of the right
+            // size and format it is given; other handlers may keep what it held.
+            if (store && format == "jpeg" && size.isValid() && reader.imageFormat() != QImage::Format_Invalid)
+                image = store(size, reader.imageFormat());
+            // Qt's PNG reader leaves some pixels of valid files unwritten (16
+            // bits a channel with a transparent colour): cleared first, they
+            // are the same on every load instead of whatever the heap held.
+            if (format == "png" && size.isValid() && reader.imageFormat() != QImage::Format_Invalid) {
+                image = QImage(size, reader.imageFormat());
+                image.fill(0);
+            }
+            // A reader that says it failed has failed, whatever it left behind:
+            // Qt's TIFF reader leaves a black picture for data it cannot decode.
             read = reader.read(&image);
+        }
     }
     if (!read || image.isNull()) {
         const QString reason = formats::takeFailureReason();
@@ -190,19 +204,19 @@ FileStamp stampOf(const QByteArray &nativePath)
     return stampFrom(st);
 }
 
-static Decoded decodeFile(const QByteArray &nativePath, FileStamp *stamp)
+static std::function<void(const QByteArray &)> g_beforeOpen;
+
+void setBeforeOpenForTesting(std::function<void(const QByteArray &)> hook)
+{
+    g_beforeOpen = std::move(hook);
+}
+
+int openPictureFile(const QByteArray &nativePath, FileStamp *stamp)
 {
     if (stamp)
         *stamp = FileStamp();
-    if (nativePath.isEmpty())
-        return Decoded();
-    applyAllocationLimit();
-
-    if (nativePath.startsWith(":/")) {
-        QImageReader reader(QString::fromUtf8(nativePath));
-        return readFrom(reader, QString::fromUtf8(nativePath));
-    }
-
+    if (g_beforeOpen)
+        g_beforeOpen(nativePath);
     const QString name = shown(nativePath);
     // Non-blocking, so that a FIFO that slipped past the listing cannot hang us
     // in open(); anything but a regular file is refused right after.
@@ -233,14 +247,46 @@ static Decoded decodeFile(const QByteArray &nativePath, FileStamp *stamp)
         throw RuntimeError(QStringLiteral("The file \u201c%1\u201d is empty.").arg(name));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
 
+static Decoded decodeOpenFile(int fd, const QString &name, const PixelStore &store)
+{
+    applyAllocationLimit();
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         throw RuntimeError(QStringLiteral("The file \u201c%1\u201d cannot be read.").arg(name));
     }
     QImageReader reader(&file);
-    return readFrom(reader, name);
+    return readFrom(reader, name, store);
+}
+
+QImage decodePictureFile(int fd, const QString &name, const PixelStore &store)
+{
+    const Decoded decoded = decodeOpenFile(fd, name, store);
+    return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+}
+
+QString displayedName(const QByteArray &nativePath)
+{
+    return shown(nativePath);
+}
+
+static Decoded decodeFile(const QByteArray &nativePath, FileStamp *stamp)
+{
+    if (stamp)
+        *stamp = FileStamp();
+    if (nativePath.isEmpty())
+        return Decoded();
+    applyAllocationLimit();
+
+    if (nativePath.startsWith(":/")) {
+        QImageReader reader(QString::fromUtf8(nativePath));
+        return readFrom(reader, QString::fromUtf8(nativePath));
+    }
+    const int fd = openPictureFile(nativePath, stamp);
+    return decodeOpenFile(fd, shown(nativePath), {});
 }
 
 QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)

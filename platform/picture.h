@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 // The picture loader and saver of the platform. Both raise the run-time error
 // with a description a user can act on; Qt's own error strings ("Unable to
@@ -41,6 +42,21 @@ QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp = nullptr);
 // The picture as its file holds it, for saving: its own pixels tagged with
 // its own colour space, not converted for the display.
 QImage LoadOwnPicture(const QByteArray &nativePath);
+
+// LoadPicture in its two halves, for decoding in another process. The first
+// opens a file as the loader does (no waiting on FIFOs, regular files only)
+// and gives its descriptor, or raises the loader's error. The second decodes
+// from such a descriptor, which it takes over, naming the file as given.
+int openPictureFile(const QByteArray &nativePath, FileStamp *stamp = nullptr);
+// When given, the store provides the image a decoder that can is to write
+// into (of the size and format asked), so that its pixels need no copy.
+using PixelStore = std::function<QImage(QSize size, QImage::Format format)>;
+QImage decodePictureFile(int fd, const QString &name, const PixelStore &store = {});
+// How the loader's messages name a file.
+QString displayedName(const QByteArray &nativePath);
+
+// For tests of slow file systems: runs before every file is opened.
+void setBeforeOpenForTesting(std::function<void(const QByteArray &nativePath)> hook);
 
 // Writes a picture in the encoding its name's suffix asks for (a name without
 // a known suffix is written as a bitmap). The file is written beside the

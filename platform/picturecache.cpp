@@ -2,13 +2,22 @@
 
 #include "platform/runtimeerror.h"
 
+#include <QCoreApplication>
 #include <QRunnable>
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 
 #include <unistd.h>
+
+// A wait on the window thread looks at its job again when an event comes.
+static void wakeWindowThread()
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+}
 
 PictureCache::PictureCache(std::int64_t budgetBytes, int workers, Decoder decoder)
     : m_budget(budgetBytes), m_decoder(decoder ? std::move(decoder) : Decoder(&picture::LoadPicture))
@@ -16,6 +25,8 @@ PictureCache::PictureCache(std::int64_t budgetBytes, int workers, Decoder decode
     m_pool.setMaxThreadCount(std::max(1, workers));
     // Idle workers may go; a slide show keeps them busy anyway.
     m_pool.setExpiryTimeout(10000);
+    m_windowPool.setMaxThreadCount(64);
+    m_windowPool.setExpiryTimeout(10000);
 }
 
 PictureCache::~PictureCache()
@@ -29,6 +40,7 @@ PictureCache::~PictureCache()
         }
     }
     m_pool.waitForDone();
+    m_windowPool.waitForDone();
 }
 
 std::int64_t PictureCache::defaultBudgetBytes()
@@ -57,6 +69,16 @@ void PictureCache::read(Entry &entry)
     } catch (const RuntimeError &error) {
         entry.image = QImage();
         entry.error = error.description();
+        entry.failed = true;
+    } catch (const std::bad_alloc &) {
+        // Whatever a decoder throws is that file's error: an entry must never
+        // stay Running, nor a worker take the process down.
+        entry.image = QImage();
+        entry.error = QStringLiteral("There is not enough memory to load \u201c%1\u201d.").arg(picture::displayedName(entry.path));
+        entry.failed = true;
+    } catch (...) {
+        entry.image = QImage();
+        entry.error = QStringLiteral("The picture \u201c%1\u201d could not be loaded.").arg(picture::displayedName(entry.path));
         entry.failed = true;
     }
     entry.stamp = stamp;
@@ -114,7 +136,40 @@ QImage PictureCache::LoadPicture(const QByteArray &nativePath)
 {
     if (nativePath.isEmpty() || nativePath.startsWith(":/"))
         return m_decoder(nativePath, nullptr);
+    if (!m_wait)
+        return loadHere(nativePath);
 
+    // Shared with the thread: a load given up on finishes into it alone.
+    struct Job
+    {
+        std::atomic<bool> done{false};
+        QImage image;
+        bool failed = false;
+        QString error;
+    };
+    auto job = std::make_shared<Job>();
+    m_windowPool.start(QRunnable::create([this, job, nativePath] {
+        try {
+            job->image = loadHere(nativePath);
+        } catch (const RuntimeError &error) {
+            job->failed = true;
+            job->error = error.description();
+        } catch (...) {
+            job->failed = true;
+            job->error = QStringLiteral("The picture \u201c%1\u201d could not be loaded.")
+                             .arg(picture::displayedName(nativePath));
+        }
+        job->done = true;
+        wakeWindowThread();
+    }));
+    m_wait(picture::displayedName(nativePath), [job] { return job->done.load(); });
+    if (job->failed)
+        throw RuntimeError(job->error);
+    return std::move(job->image);
+}
+
+QImage PictureCache::loadHere(const QByteArray &nativePath)
+{
     std::unique_lock lock(m_mutex);
     m_current = nativePath;
     EntryPtr entry = m_entries.value(nativePath);

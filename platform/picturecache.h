@@ -48,6 +48,13 @@ public:
     // paints only what is in view. Null for pictures too small to need them.
     std::shared_ptr<const ReducedCopies> reducedCopies(const QByteArray &nativePath);
 
+    // How the window thread waits: given, LoadPicture does its work (the
+    // file's stamp, the decoding, waiting for a worker) on a thread of its
+    // own and waits through this for it to be done; it may raise the
+    // run-time error to give up, and the work is then left to finish alone.
+    using Wait = std::function<void(const QString &name, const std::function<bool()> &done)>;
+    void setWait(Wait wait) { m_wait = std::move(wait); }
+
     // The files worth reading ahead now, most wanted first. Reading ahead of
     // earlier wishes that has not started yet is dropped.
     void prefetch(const std::vector<QByteArray> &nativePaths);
@@ -92,6 +99,7 @@ private:
     };
     using EntryPtr = std::shared_ptr<Entry>;
 
+    QImage loadHere(const QByteArray &nativePath);
     void read(Entry &entry);
     // Reads the entry with the lock let go meanwhile, then wakes its waiters.
     void readUnlocked(std::unique_lock<std::mutex> &lock, const EntryPtr &entry);
@@ -115,5 +123,10 @@ private:
     int m_pending = 0;
     Counters m_counters;
 
+    Wait m_wait;
+
     QThreadPool m_pool;
+    // The window's own loads: never queued behind reading ahead that is
+    // stuck on a file system that stopped answering.
+    QThreadPool m_windowPool;
 };

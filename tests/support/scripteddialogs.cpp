@@ -1,5 +1,7 @@
 #include "support/scripteddialogs.h"
 
+#include <QCoreApplication>
+
 int ScriptedDialogs::MsgBox(QWidget *, const QString &prompt, int style, const QString &caption)
 {
     boxes.append({prompt, style, caption});
@@ -20,4 +22,18 @@ std::optional<QString> ScriptedDialogs::ShowSave(QWidget *, const FileDialogRequ
 {
     fileDialogs.append({true, request});
     return files.isEmpty() ? std::nullopt : files.takeFirst();
+}
+
+bool ScriptedDialogs::ShowWaiting(QWidget *, const QString &prompt, const std::function<bool()> &finished)
+{
+    waitingBoxes.append(prompt);
+    if (whileWaiting)
+        whileWaiting();
+    if (cancelWaiting > 0) {
+        --cancelWaiting;
+        return true;
+    }
+    while (!finished())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return false;
 }

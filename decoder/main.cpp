@@ -1,0 +1,216 @@
+// vellupix-decoder: decodes the pictures the viewer hands it, one at a time,
+// in a process that can do nothing else. Started by the viewer with its end
+// of a socket as descriptor 3; see platform/decoderprotocol.h.
+
+#include "platform/decoderprotocol.h"
+#include "platform/picture.h"
+#include "platform/runtimeerror.h"
+#include "platform/sandbox.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImage>
+#include <QImageReader>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#ifdef VELLUPIX_DECODER_MISBEHAVES
+#include "misbehaviour.h"
+#endif
+
+namespace proto = decoderprotocol;
+
+#if defined(__SANITIZE_ADDRESS__)
+// Built with AddressSanitizer, a crash stays a crash for the viewer to
+// report, instead of becoming an exit code after a report it cannot write.
+extern "C" const char *__asan_default_options()
+{
+    return "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_abort=0";
+}
+#endif
+
+namespace {
+
+// Every image plugin is loaded now: once confined, no library can be opened.
+void loadPlugins()
+{
+    // Asked about nothing, some plugins complain; that says nothing here.
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    for (const QByteArray &format : QImageReader::supportedImageFormats()) {
+        QBuffer empty;
+        empty.open(QIODevice::ReadOnly);
+        QImageReader reader(&empty, format);
+        reader.canRead();
+    }
+    qInstallMessageHandler(previous);
+}
+
+void answer(const proto::Reply &reply, const QByteArray &text, int fd)
+{
+    QByteArray message(reinterpret_cast<const char *>(&reply), sizeof reply);
+    message += text;
+    proto::sendWithFd(proto::kSocketFd, message.constData(), size_t(message.size()), fd);
+}
+
+void answerError(const QString &description)
+{
+    proto::Reply reply;
+    const QByteArray text = description.toUtf8().left(60000);
+    reply.errorBytes = std::uint32_t(text.size());
+    answer(reply, text, -1);
+}
+
+// Shared memory that a decoder can write the pixels straight into, so that
+// handing them over costs no copy.
+struct SharedPixels
+{
+    int memfd = -1;
+    void *address = nullptr;
+    std::size_t bytes = 0;
+
+    QImage make(QSize size, QImage::Format format)
+    {
+        const qsizetype bytesPerLine =
+            qsizetype((std::int64_t(size.width()) * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32 * 4);
+        bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
+        memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (memfd < 0 || ::ftruncate(memfd, off_t(bytes)) != 0)
+            throw std::bad_alloc();
+        // Populated in one go: faulting shared memory in page by page costs
+        // a 12-MP picture some tens of milliseconds.
+        address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd, 0);
+        if (address == MAP_FAILED) {
+            address = nullptr;
+            throw std::bad_alloc();
+        }
+        return QImage(static_cast<uchar *>(address), size.width(), size.height(), bytesPerLine, format);
+    }
+    bool holds(const QImage &image) const
+    {
+        return address && image.constBits() == address && std::size_t(image.sizeInBytes()) == bytes;
+    }
+    void unmap()
+    {
+        if (address)
+            ::munmap(address, bytes);
+        address = nullptr;
+    }
+    ~SharedPixels()
+    {
+        unmap();
+        if (memfd >= 0)
+            ::close(memfd);
+    }
+};
+
+void answerPicture(QImage image, SharedPixels &shared)
+{
+    const QByteArray properties = proto::encodeProperties(image);
+    proto::Reply reply;
+    reply.ok = 1;
+    reply.width = image.width();
+    reply.height = image.height();
+    reply.format = image.format();
+    reply.bytesPerLine = image.bytesPerLine();
+    reply.pixelBytes = std::uint64_t(image.sizeInBytes());
+    reply.extraBytes = std::uint64_t(properties.size());
+    const std::size_t total = reply.pixelBytes + reply.extraBytes;
+
+    if (shared.holds(image)) {
+        image = QImage(); // refers to the mapping, about to go
+        shared.unmap();
+        if (::ftruncate(shared.memfd, off_t(total)) != 0
+            || ::pwrite(shared.memfd, properties.constData(), reply.extraBytes, off_t(reply.pixelBytes))
+                != ssize_t(reply.extraBytes))
+            throw std::bad_alloc();
+    } else {
+        // Decoded elsewhere (another format, or turned upright): copied.
+        shared.unmap();
+        if (shared.memfd >= 0)
+            ::close(shared.memfd);
+        shared.memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (shared.memfd < 0 || ::ftruncate(shared.memfd, off_t(total)) != 0)
+            throw std::bad_alloc();
+        void *address = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, shared.memfd, 0);
+        if (address == MAP_FAILED)
+            throw std::bad_alloc();
+        std::memcpy(address, image.constBits(), reply.pixelBytes);
+        std::memcpy(static_cast<char *>(address) + reply.pixelBytes, properties.constData(), reply.extraBytes);
+        ::munmap(address, total);
+    }
+    // Sealed, so that the viewer's mapping can neither shrink under it nor
+    // change while it is shown.
+    ::fcntl(shared.memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    answer(reply, QByteArray(), shared.memfd);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::int64_t addressSpace = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--address-space=", 16) == 0)
+            addressSpace = std::strtoll(argv[i] + 16, nullptr, 10);
+    }
+    if (::fcntl(proto::kSocketFd, F_GETFD) < 0) {
+        std::fputs("vellupix-decoder: started by the viewer only\n", stderr);
+        return 2;
+    }
+    // Qt's own event dispatcher: GLib's wants a new pipe for every thread,
+    // and threads are made after confinement.
+    qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    loadPlugins();
+
+    if (addressSpace > 0)
+        sandbox::limitAddressSpace(addressSpace);
+    const sandbox::Confinement confinement = sandbox::confine();
+    proto::Hello hello;
+    hello.confinement = (confinement.seccomp ? proto::kSeccomp : 0) | (confinement.landlock ? proto::kLandlock : 0);
+    proto::sendWithFd(proto::kSocketFd, &hello, sizeof hello, -1);
+
+    std::vector<char> buffer(sizeof(proto::Request) + 65536);
+    for (;;) {
+        int fd = -1;
+        const ssize_t n = proto::receiveWithFd(proto::kSocketFd, buffer.data(), buffer.size(), &fd);
+        // The viewer closed its end: nothing left to do, and no exit handler
+        // to run in a process that may no longer open anything.
+        if (n <= 0)
+            ::_exit(0);
+        proto::Request request;
+        if (size_t(n) < sizeof request || fd < 0) {
+            if (fd >= 0)
+                ::close(fd);
+            answerError(QStringLiteral("The request could not be read."));
+            continue;
+        }
+        std::memcpy(&request, buffer.data(), sizeof request);
+        const QString name = QString::fromUtf8(buffer.data() + sizeof request,
+                                               qsizetype(std::min<size_t>(request.nameBytes, size_t(n) - sizeof request)));
+        try {
+#ifdef VELLUPIX_DECODER_MISBEHAVES
+            misbehaveOn(fd);
+#endif
+            SharedPixels shared;
+            QImage image = picture::decodePictureFile(
+                fd, name, [&](QSize size, QImage::Format format) { return shared.make(size, format); });
+            answerPicture(std::move(image), shared);
+        } catch (const RuntimeError &error) {
+            answerError(error.description());
+        } catch (const std::bad_alloc &) {
+            answerError(QStringLiteral("There is not enough memory to decode \u201c%1\u201d.").arg(name));
+        } catch (const std::exception &error) {
+            answerError(QStringLiteral("The picture \u201c%1\u201d could not be decoded (%2).")
+                            .arg(name, QString::fromLocal8Bit(error.what())));
+        } catch (...) {
+            answerError(QStringLiteral("The picture \u201c%1\u201d could not be decoded.").arg(name));
+        }
+    }
+}

@@ -1,0 +1,430 @@
+#include "platform/decoderpool.h"
+
+#include "platform/decoderprotocol.h"
+#include "platform/runtimeerror.h"
+#include "platform/sandbox.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace std::chrono;
+namespace proto = decoderprotocol;
+
+namespace {
+
+std::mutex g_testingMutex;
+std::optional<DecoderPool::Settings> g_testingSettings;
+
+QString findProgram()
+{
+    // Installed: <prefix>/bin/vellupix and <prefix>/libexec/vellupix/.
+    // Built: beside the viewer, in the build tree's root.
+    const QString here = QCoreApplication::applicationDirPath();
+    for (const QString &candidate : {here + QStringLiteral("/../libexec/vellupix/vellupix-decoder"),
+                                     here + QStringLiteral("/vellupix-decoder")}) {
+        if (QFileInfo(candidate).isExecutable())
+            return QFileInfo(candidate).canonicalFilePath();
+    }
+    return QStringLiteral(VELLUPIX_DECODER_BUILT);
+}
+
+QString signalName(int sig)
+{
+    switch (sig) {
+    case SIGSEGV: return QStringLiteral("segmentation fault");
+    case SIGBUS: return QStringLiteral("bus error");
+    case SIGABRT: return QStringLiteral("aborted");
+    case SIGFPE: return QStringLiteral("arithmetic fault");
+    case SIGILL: return QStringLiteral("illegal instruction");
+    case SIGKILL: return QStringLiteral("killed");
+    case SIGSYS: return QStringLiteral("forbidden system call");
+    default: return QString::fromLocal8Bit(::strsignal(sig)).toLower();
+    }
+}
+
+struct Mapping
+{
+    void *address;
+    std::size_t size;
+};
+
+void unmap(void *info)
+{
+    auto *mapping = static_cast<Mapping *>(info);
+    ::munmap(mapping->address, mapping->size);
+    delete mapping;
+}
+
+std::atomic<bool> g_confinementReported{false};
+
+// An indexed pixel past the end of its colour table (Qt's BMP decoder makes
+// some from damaged files, a subverted decoder could make any) would be
+// looked up beyond it by code that trusts the table: such a table is
+// completed with opaque black, as Qt's own conversions do.
+void completeColourTable(QImage &image)
+{
+    int needed = 0;
+    if (image.format() == QImage::Format_Indexed8) {
+        for (int y = 0; y < image.height(); ++y) {
+            const uchar *line = image.constScanLine(y);
+            for (int x = 0; x < image.width(); ++x)
+                needed = std::max(needed, int(line[x]) + 1);
+        }
+    } else if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB) {
+        needed = 2;
+    }
+    if (image.colorCount() < needed) {
+        QList<QRgb> table = image.colorTable();
+        table.resize(needed, qRgb(0, 0, 0));
+        image.setColorTable(table);
+    }
+}
+
+} // namespace
+
+DecoderPool::Settings DecoderPool::defaultSettings()
+{
+    {
+        std::lock_guard lock(g_testingMutex);
+        if (g_testingSettings)
+            return *g_testingSettings;
+    }
+    Settings settings;
+    settings.program = findProgram();
+    settings.processes = std::max(1, QThread::idealThreadCount()) + 1;
+    settings.deadline = kDeadline;
+    settings.addressSpaceBytes = kAddressSpaceBytes;
+    return settings;
+}
+
+void DecoderPool::setDefaultSettingsForTesting(const std::optional<Settings> &settings)
+{
+    std::lock_guard lock(g_testingMutex);
+    g_testingSettings = settings;
+}
+
+DecoderPool::DecoderPool(Settings settings)
+    : m_settings(std::move(settings)), m_processes(size_t(std::max(1, m_settings.processes)))
+{
+}
+
+DecoderPool::~DecoderPool()
+{
+    killAll();
+    std::lock_guard lock(m_mutex);
+    for (Process &process : m_processes) {
+        if (process.pid > 0)
+            ::waitpid(process.pid, nullptr, WNOHANG);
+        if (process.socket >= 0)
+            ::close(process.socket);
+    }
+}
+
+int DecoderPool::started() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_started;
+}
+
+void DecoderPool::start()
+{
+    std::lock_guard lock(m_mutex);
+    for (Process &process : m_processes) {
+        if (process.pid < 0 && !process.busy && !m_ending)
+            spawn(process);
+    }
+}
+
+void DecoderPool::killAll()
+{
+    std::lock_guard lock(m_mutex);
+    m_ending = true;
+    for (Process &process : m_processes) {
+        if (process.pid > 0)
+            ::kill(process.pid, SIGKILL);
+    }
+    m_freed.notify_all();
+}
+
+bool DecoderPool::spawn(Process &process)
+{
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+        return false;
+    // Kept away from the number it gets in the child, where dup2 onto itself
+    // would leave it close-on-exec.
+    const int childEnd = ::fcntl(ends[1], F_DUPFD_CLOEXEC, proto::kSocketFd + 1);
+    ::close(ends[1]);
+
+    const QByteArray program = QFile::encodeName(m_settings.program);
+    const QByteArray limit = "--address-space=" + QByteArray::number(qint64(m_settings.addressSpaceBytes));
+    std::vector<char *> argv{const_cast<char *>(program.constData())};
+    if (m_settings.addressSpaceBytes > 0)
+        argv.push_back(const_cast<char *>(limit.constData()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, childEnd, proto::kSocketFd);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    const int failed = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(childEnd);
+    if (failed) {
+        ::close(ends[0]);
+        errno = failed;
+        return false;
+    }
+    process.pid = pid;
+    process.socket = ends[0];
+    process.greeted = false;
+    ++m_started;
+    return true;
+}
+
+DecoderPool::Process *DecoderPool::acquire()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_ending)
+            throw RuntimeError(QStringLiteral("The program is ending."));
+        Process *free = nullptr;
+        for (Process &process : m_processes) {
+            if (process.busy)
+                continue;
+            // One already running is ready sooner than one to be started.
+            if (!free || (free->pid < 0 && process.pid > 0))
+                free = &process;
+        }
+        if (free) {
+            if (free->pid < 0 && !spawn(*free))
+                throw RuntimeError(QStringLiteral("The decoding program \u201c%1\u201d cannot be started (%2).")
+                                       .arg(m_settings.program, QString::fromLocal8Bit(std::strerror(errno))));
+            free->busy = true;
+            return free;
+        }
+        m_freed.wait(lock);
+    }
+}
+
+void DecoderPool::release(Process *process)
+{
+    std::lock_guard lock(m_mutex);
+    // A decoder that died is replaced at once, so that its start overlaps
+    // with whatever the viewer does next.
+    if (process->pid < 0 && !m_ending)
+        spawn(*process);
+    process->busy = false;
+    m_freed.notify_one();
+}
+
+QString DecoderPool::finish(Process &process, bool kill)
+{
+    if (kill)
+        ::kill(process.pid, SIGKILL);
+    int status = 0;
+    pid_t reaped = 0;
+    // A crashed decoder is gone or going; one that only closed its socket is
+    // made to go. A process stuck in the kernel is left, not waited for.
+    for (int i = 0; i < 50 && reaped == 0; ++i) {
+        reaped = ::waitpid(process.pid, &status, WNOHANG);
+        if (reaped == 0) {
+            if (i == 10)
+                ::kill(process.pid, SIGKILL);
+            ::usleep(i < 10 ? 1000 : 10000);
+        }
+    }
+    ::close(process.socket);
+    process.socket = -1;
+    process.pid = -1;
+    process.greeted = false;
+    if (reaped <= 0)
+        return QStringLiteral("it does not answer");
+    if (WIFSIGNALED(status))
+        return signalName(WTERMSIG(status));
+    if (WIFEXITED(status))
+        return QStringLiteral("it ended with code %1").arg(WEXITSTATUS(status));
+    return QStringLiteral("it ended");
+}
+
+QImage DecoderPool::LoadPicture(const QByteArray &nativePath, picture::FileStamp *stamp)
+{
+    if (nativePath.isEmpty() || nativePath.startsWith(":/"))
+        return picture::LoadPicture(nativePath, stamp);
+    const int fd = picture::openPictureFile(nativePath, stamp);
+    return decode(fd, picture::displayedName(nativePath));
+}
+
+QImage DecoderPool::decode(int fd, const QString &name)
+{
+    Process *process = nullptr;
+    try {
+        process = acquire();
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    struct Releaser
+    {
+        DecoderPool *pool;
+        Process *process;
+        ~Releaser() { pool->release(process); }
+    } releaser{this, process};
+    return roundTrip(*process, fd, name);
+}
+
+QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name)
+{
+    auto deadline = steady_clock::now() + (process.greeted ? m_settings.deadline : kStartDeadline);
+    const auto readable = [&] {
+        for (;;) {
+            const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+            if (left <= 0)
+                return false;
+            pollfd p{process.socket, POLLIN, 0};
+            const int r = ::poll(&p, 1, int(std::min<long long>(left, INT_MAX)));
+            if (r > 0)
+                return true;
+            if (r == 0)
+                return false;
+            if (errno != EINTR)
+                return true; // the read that follows says what is wrong
+        }
+    };
+    const auto tooLong = [&] {
+        finish(process, true);
+        return RuntimeError(QStringLiteral("The picture \u201c%1\u201d took too long to decode.").arg(name));
+    };
+    const auto stopped = [&] {
+        return RuntimeError(
+            QStringLiteral("The decoder stopped on \u201c%1\u201d (%2).").arg(name, finish(process, false)));
+    };
+    const auto malformed = [&] {
+        finish(process, true); // what it says can no longer be believed
+        return RuntimeError(QStringLiteral("The decoder gave no usable answer for \u201c%1\u201d.").arg(name));
+    };
+
+    if (!process.greeted) {
+        // Its first answer says it is ready and how it is confined.
+        if (!readable()) {
+            ::close(fd);
+            throw tooLong();
+        }
+        proto::Hello hello;
+        int extra = -1;
+        const ssize_t n = proto::receiveWithFd(process.socket, &hello, sizeof hello, &extra);
+        if (extra >= 0)
+            ::close(extra);
+        if (n != ssize_t(sizeof hello) || hello.magic != proto::kMagic) {
+            ::close(fd);
+            throw stopped();
+        }
+        process.greeted = true;
+        deadline = steady_clock::now() + m_settings.deadline;
+        sandbox::Confinement confinement;
+        confinement.seccomp = hello.confinement & proto::kSeccomp;
+        confinement.landlock = hello.confinement & proto::kLandlock;
+        if (!confinement.missing().isEmpty() && !g_confinementReported.exchange(true))
+            std::fprintf(stderr, "vellupix: decoders run without full confinement on this system: %s.\n",
+                         qPrintable(confinement.missing()));
+    }
+
+    QByteArray request(sizeof(proto::Request), '\0');
+    const QByteArray utf8 = name.toUtf8();
+    proto::Request header;
+    header.nameBytes = std::uint32_t(utf8.size());
+    std::memcpy(request.data(), &header, sizeof header);
+    request += utf8;
+    const ssize_t sent = proto::sendWithFd(process.socket, request.constData(), size_t(request.size()), fd);
+    ::close(fd);
+    if (sent != ssize_t(request.size()))
+        throw stopped();
+
+    if (!readable())
+        throw tooLong();
+    std::vector<char> buffer(sizeof(proto::Reply) + 65536);
+    int memfd = -1;
+    const ssize_t n = proto::receiveWithFd(process.socket, buffer.data(), buffer.size(), &memfd);
+    if (n == 0 || (n < 0 && errno != EMSGSIZE))
+        throw stopped();
+    proto::Reply reply;
+    if (n < ssize_t(sizeof reply))
+        throw malformed();
+    std::memcpy(&reply, buffer.data(), sizeof reply);
+    if (reply.magic != proto::kMagic)
+        throw malformed();
+    if (!reply.ok) {
+        if (memfd >= 0)
+            ::close(memfd);
+        if (reply.errorBytes > size_t(n) - sizeof reply)
+            throw malformed();
+        throw RuntimeError(QString::fromUtf8(buffer.data() + sizeof reply, qsizetype(reply.errorBytes)));
+    }
+
+    // The answer is checked as anything from outside: a decoder that was
+    // taken over could say anything.
+    struct stat st;
+    const std::int64_t maxPixelBytes = 4 * picture::kAllocationLimitBytes;
+    const bool valid = memfd >= 0 && reply.width > 0 && reply.height > 0 && reply.format > QImage::Format_Invalid
+        && reply.format < QImage::NImageFormats && reply.bytesPerLine > 0 && reply.bytesPerLine % 4 == 0
+        && reply.bytesPerLine <= INT_MAX && reply.bytesPerLine * 8 / QImage::toPixelFormat(QImage::Format(reply.format)).bitsPerPixel() >= reply.width
+        && std::int64_t(reply.pixelBytes) == reply.bytesPerLine * reply.height
+        && std::int64_t(reply.pixelBytes) <= maxPixelBytes && reply.extraBytes <= (64u << 20)
+        && ::fstat(memfd, &st) == 0 && std::uint64_t(st.st_size) >= reply.pixelBytes + reply.extraBytes
+        && (::fcntl(memfd, F_GET_SEALS) & (F_SEAL_SHRINK | F_SEAL_WRITE)) == (F_SEAL_SHRINK | F_SEAL_WRITE);
+    if (!valid) {
+        if (memfd >= 0)
+            ::close(memfd);
+        throw malformed();
+    }
+    const std::size_t total = reply.pixelBytes + reply.extraBytes;
+    // Shared and read-only: the pages are the decoder's, not copied; the
+    // image is marked read-only, so that anything that would write to it
+    // makes its own copy first.
+    void *address = ::mmap(nullptr, total, PROT_READ, MAP_SHARED | MAP_POPULATE, memfd, 0);
+    ::close(memfd);
+    if (address == MAP_FAILED)
+        throw std::bad_alloc();
+    auto *mapping = new Mapping{address, total};
+    QImage image(static_cast<const uchar *>(address), reply.width, reply.height, qsizetype(reply.bytesPerLine),
+                 QImage::Format(reply.format), unmap, mapping);
+    if (image.isNull()) {
+        unmap(mapping);
+        throw malformed();
+    }
+    const QByteArray properties = QByteArray::fromRawData(static_cast<const char *>(address) + reply.pixelBytes,
+                                                          qsizetype(reply.extraBytes));
+    if (!proto::decodeProperties(properties, image))
+        throw malformed();
+    completeColourTable(image);
+    return image;
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "platform/picture.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <sys/types.h>
+
+// Decoding in processes of their own. Files are opened here, by the viewer,
+// and handed over open; each decoder has confined itself before it reads
+// anything, may not grow past its address-space limit nor take longer than
+// the deadline on a picture, and is replaced when it crashes or is killed.
+// Whatever a decoder does, the caller gets a picture or a run-time error.
+class DecoderPool
+{
+public:
+    struct Settings
+    {
+        QString program;                    // the decoding program
+        int processes = 1;
+        std::chrono::milliseconds deadline; // per picture
+        std::int64_t addressSpaceBytes = 0; // 0: no limit
+    };
+    static constexpr std::chrono::seconds kDeadline{15};
+    // For a decoder to load its plugins and confine itself, before its first
+    // picture's deadline starts.
+    static constexpr std::chrono::seconds kStartDeadline{15};
+    // A decoded picture may take the allocation limit, and turning it takes
+    // a second copy, as does handing it over.
+    static constexpr std::int64_t kAddressSpaceBytes = 2 * picture::kAllocationLimitBytes + (std::int64_t(1) << 30);
+
+    // The decoding program installed beside the viewer (or built beside it),
+    // one process per core and one for the window's own requests, which then
+    // never queue behind reading ahead.
+    static Settings defaultSettings();
+    // For tests: what defaultSettings gives from now on (a misbehaving
+    // decoder, a shorter deadline, a smaller limit).
+    static void setDefaultSettingsForTesting(const std::optional<Settings> &settings);
+
+    explicit DecoderPool(Settings settings = defaultSettings());
+    // Kills every decoder; none is waited for beyond that.
+    ~DecoderPool();
+
+    DecoderPool(const DecoderPool &) = delete;
+    DecoderPool &operator=(const DecoderPool &) = delete;
+
+    // Starts the processes not running yet; loads start them when needed
+    // anyway, this only saves the first picture the wait.
+    void start();
+
+    // As picture::LoadPicture, with the decoding in a decoder process; the
+    // program's resources and the empty name are read here. Safe from any
+    // thread; blocks until the answer or the deadline.
+    QImage LoadPicture(const QByteArray &nativePath, picture::FileStamp *stamp = nullptr);
+    // Decodes an open file, which it takes over.
+    QImage decode(int fd, const QString &name);
+
+    // Ends every decoder at once, for the end of the process.
+    void killAll();
+
+    const Settings &settings() const { return m_settings; }
+    // Processes started so far, replacements included.
+    int started() const;
+
+private:
+    struct Process
+    {
+        pid_t pid = -1;
+        int socket = -1;
+        bool busy = false;
+        bool greeted = false; // its Hello was read
+    };
+
+    Process *acquire();
+    void release(Process *process);
+    bool spawn(Process &process); // with m_mutex held
+    // Kills and reaps a process, and says how it ended.
+    QString finish(Process &process, bool kill);
+    QImage roundTrip(Process &process, int fd, const QString &name);
+
+    const Settings m_settings;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_freed;
+    std::vector<Process> m_processes;
+    int m_started = 0;
+    bool m_ending = false;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <sys/types.h>
+
+// What the viewer and a decoding process say to each other over their
+// socket (sequenced packets: one message, one datagram). The viewer sends a
+// Request with the open picture file attached; the decoder answers with a
+// Reply, attaching a sealed memfd that holds the pixels followed by the
+// picture's other properties, or followed by the error's description.
+namespace decoderprotocol {
+
+// Where the decoder finds its end of the socket.
+constexpr int kSocketFd = 3;
+constexpr std::uint32_t kMagic = 0x56504458; // "VPDX"
+
+struct Hello
+{
+    std::uint32_t magic = kMagic;
+    std::uint32_t confinement = 0; // kSeccomp | kLandlock
+};
+constexpr std::uint32_t kSeccomp = 1;
+constexpr std::uint32_t kLandlock = 2;
+
+struct Request
+{
+    std::uint32_t magic = kMagic;
+    std::uint32_t nameBytes = 0; // UTF-8, follows
+};
+
+struct Reply
+{
+    std::uint32_t magic = kMagic;
+    std::uint32_t ok = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t format = 0;
+    std::int32_t reserved = 0;
+    std::int64_t bytesPerLine = 0;
+    std::uint64_t pixelBytes = 0;  // in the memfd, from its start
+    std::uint64_t extraBytes = 0;  // right after the pixels
+    std::uint32_t errorBytes = 0;  // UTF-8, follows, when not ok
+};
+
+// A message with at most one descriptor. Sending never raises SIGPIPE.
+// Both return what sendmsg/recvmsg return; a received descriptor is
+// close-on-exec, -1 when none came.
+ssize_t sendWithFd(int socket, const void *data, std::size_t size, int fd);
+ssize_t receiveWithFd(int socket, void *data, std::size_t capacity, int *fd);
+
+} // namespace decoderprotocol
+
+#include <QByteArray>
+
+class QImage;
+
+namespace decoderprotocol {
+
+// The properties of a picture besides its pixels: colour table, colour
+// space, resolution and text.
+QByteArray encodeProperties(const QImage &image);
+// Gives them to an image; false when the bytes do not read as such.
+bool decodeProperties(const QByteArray &bytes, QImage &image);
+
+} // namespace decoderprotocol

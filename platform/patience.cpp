@@ -1,0 +1,53 @@
+#include "platform/patience.h"
+
+#include "platform/dialogs.h"
+#include "platform/runtimeerror.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QTimer>
+
+void Patience::wake()
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+}
+
+void Patience::wait(const QString &name, const std::function<bool()> &done)
+{
+    if (done())
+        return;
+    struct Guard
+    {
+        Patience &patience;
+        bool busy = false;
+        explicit Guard(Patience &p) : patience(p) { patience.m_waiting = true; }
+        ~Guard()
+        {
+            patience.m_waiting = false;
+            if (busy)
+                QApplication::restoreOverrideCursor();
+        }
+    } guard(*this);
+
+    QElapsedTimer clock;
+    clock.start();
+    // Wakes the loop for the pointer and the box when nothing else does.
+    QTimer beat;
+    beat.start(50);
+    while (!done()) {
+        const auto elapsed = std::chrono::milliseconds(clock.elapsed());
+        if (!guard.busy && elapsed >= kBusyPointerAfter) {
+            QApplication::setOverrideCursor(Qt::BusyCursor);
+            guard.busy = true;
+        }
+        if (elapsed >= kBoxAfter) {
+            if (m_dialogs.ShowWaiting(m_window, QStringLiteral("Reading \u201c%1\u201d\u2026").arg(name), done))
+                throw RuntimeError(QStringLiteral("Reading \u201c%1\u201d was cancelled.").arg(name));
+            continue;
+        }
+        // Input stays queued and runs after the command, in order.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    }
+}

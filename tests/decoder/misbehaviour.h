@@ -1,0 +1,64 @@
+#pragma once
+
+// Built into the tests' decoder only. A file that starts with one of these
+// markers makes the decoder misbehave instead of decoding it:
+//   VELLUPIX-TEST crash   dies of a segmentation fault
+//   VELLUPIX-TEST hang    never answers
+//   VELLUPIX-TEST swell   allocates memory without end
+//   VELLUPIX-TEST escape  tries to open a file, make a socket and a process,
+//                         and answers with what it was refused
+
+#include "platform/runtimeerror.h"
+
+#include <QString>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+inline QString attempt(const char *what, int result, int error)
+{
+    if (result >= 0)
+        return QStringLiteral("%1 allowed").arg(QLatin1String(what));
+    return QStringLiteral("%1 refused (%2)").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(error)));
+}
+
+inline void misbehaveOn(int fd)
+{
+    char head[32] = {};
+    if (::pread(fd, head, sizeof head - 1, 0) <= 0)
+        return;
+    const auto marked = [&](const char *marker) { return std::strncmp(head, marker, std::strlen(marker)) == 0; };
+    if (marked("VELLUPIX-TEST crash")) {
+        volatile int *nowhere = nullptr;
+        *nowhere = 1;
+    } else if (marked("VELLUPIX-TEST hang")) {
+        for (;;) {
+            const timespec second{1, 0};
+            ::nanosleep(&second, nullptr);
+        }
+    } else if (marked("VELLUPIX-TEST swell")) {
+        std::vector<char *> kept;
+        for (;;) {
+            char *block = new char[16 << 20];
+            std::memset(block, 1, 16 << 20);
+            kept.push_back(block);
+        }
+    } else if (marked("VELLUPIX-TEST escape")) {
+        const int file = ::open("/etc/hostname", O_RDONLY | O_CLOEXEC);
+        const int fileError = errno;
+        const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int sockError = errno;
+        const pid_t child = ::fork();
+        const int childError = errno;
+        if (child == 0)
+            ::_exit(0);
+        throw RuntimeError(attempt("open", file, fileError) + QStringLiteral("; ") + attempt("socket", sock, sockError)
+                           + QStringLiteral("; ") + attempt("fork", child, childError));
+    }
+}

@@ -1,0 +1,333 @@
+// Decoding in processes of their own: the answers are the in-process
+// loader's, a decoder that crashes, hangs or swells costs one error report,
+// and a confined decoder can open nothing.
+
+#include "platform/decoderpool.h"
+#include "platform/picture.h"
+#include "platform/runtimeerror.h"
+#include "support/framefixture.h"
+#include "support/testpictures.h"
+
+#include <QApplication>
+#include <QColorSpace>
+#include <QColorTransform>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Outcome
+{
+    QImage image;
+    QString error;
+};
+
+template <typename Load>
+Outcome outcome(Load &&load)
+{
+    try {
+        return {load(), QString()};
+    } catch (const RuntimeError &e) {
+        return {QImage(), e.description()};
+    }
+}
+
+// Colour spaces that show every colour alike: one that went through an ICC
+// profile may come back under another name (a gamma of 1 as linear).
+bool sameColours(const QColorSpace &a, const QColorSpace &b)
+{
+    if (a.isValid() != b.isValid())
+        return false;
+    if (!a.isValid() || a == b)
+        return true;
+    const QColorTransform ta = a.transformationToColorSpace(QColorSpace::SRgb);
+    const QColorTransform tb = b.transformationToColorSpace(QColorSpace::SRgb);
+    for (QRgb c : {qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(200, 30, 90), qRgb(12, 180, 60), qRgb(64, 64, 250)}) {
+        const QRgb ma = ta.map(c), mb = tb.map(c);
+        if (qAbs(qRed(ma) - qRed(mb)) > 1 || qAbs(qGreen(ma) - qGreen(mb)) > 1 || qAbs(qBlue(ma) - qBlue(mb)) > 1)
+            return false;
+    }
+    return true;
+}
+
+// Pixels as they show: what a fully transparent pixel holds besides its
+// alpha is left to chance by some of Qt's decoders.
+bool samePixels(QImage a, QImage b)
+{
+    a.setColorSpace(QColorSpace()); // compared on their own
+    b.setColorSpace(QColorSpace());
+    if (a.hasAlphaChannel()) {
+        a.convertTo(QImage::Format_RGBA64_Premultiplied);
+        b.convertTo(QImage::Format_RGBA64_Premultiplied);
+    }
+    return a == b;
+}
+
+// The tests' decoder, quick to give up.
+DecoderPool::Settings misbehaving()
+{
+    DecoderPool::Settings settings = DecoderPool::defaultSettings();
+    settings.program = QStringLiteral(VELLUPIX_MISBEHAVING_DECODER);
+    settings.processes = 1; // so that the next picture needs the replacement
+    settings.deadline = 3s;
+    settings.addressSpaceBytes = std::int64_t(400) << 20; // some 170 MB above what it takes idle
+    return settings;
+}
+
+bool kernelFiltersSystemCalls()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    return status.open(QIODevice::ReadOnly) && status.readAll().contains("\nSeccomp:");
+}
+
+// Holds every open of a file named "b stalled.png" until released, as a file
+// system that stopped answering would.
+std::atomic<bool> g_stalling{false};
+
+struct Stall
+{
+    Stall() { g_stalling = true; }
+    ~Stall() { g_stalling = false; }
+    // Installed once: a hook is not to be replaced while a read runs it.
+    static void install()
+    {
+        picture::setBeforeOpenForTesting([](const QByteArray &path) {
+            while (g_stalling && path.endsWith("/b stalled.png"))
+                std::this_thread::sleep_for(5ms);
+        });
+    }
+};
+
+// A folder of a.png, then the given file, then c.png.
+struct Folder
+{
+    QTemporaryDir dir;
+    QString a, middle, c;
+    Folder(const QString &middleName, const QByteArray &content)
+    {
+        a = testpictures::write(dir.path(), QStringLiteral("a.png"), QSize(40, 30), Qt::red);
+        middle = dir.filePath(middleName);
+        if (content.isEmpty())
+            testpictures::write(dir.path(), middleName, QSize(30, 20), Qt::green);
+        else
+            testpictures::writeText(middle, content);
+        c = testpictures::write(dir.path(), QStringLiteral("c.png"), QSize(20, 10), Qt::blue);
+    }
+};
+
+} // namespace
+
+class TestDecoders : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup() { DecoderPool::setDefaultSettingsForTesting(std::nullopt); }
+    void answersAsTheLoaderDoes();
+    void misbehavingDecoderCostsOneReport_data();
+    void misbehavingDecoderCostsOneReport();
+    void confinedDecoderOpensNothing();
+    void stalledReadKeepsTheWindowAnswering();
+    void exitEndsTheProcessDespiteAStall();
+};
+
+void TestDecoders::answersAsTheLoaderDoes()
+{
+    const QString root = testpictures::testdata(QString());
+    if (!QFile::exists(root))
+        QSKIP("the shared test data is not beside the repository");
+    DecoderPool pool;
+    int compared = 0, pictures = 0, unrepeatable = 0;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QByteArray path = QFile::encodeName(it.next());
+        const Outcome here = outcome([&] { return picture::LoadPicture(path); });
+        const Outcome there = outcome([&] { return pool.LoadPicture(path); });
+        const QByteArray what = path + ": " + there.error.toUtf8() + " / " + here.error.toUtf8();
+        QVERIFY2(there.error == here.error, what.constData());
+        QVERIFY2(there.image.format() == here.image.format(), what.constData());
+        // A damaged file can leave pixels the decoder never wrote, whatever
+        // the heap held before, and Qt decodes a few good ones differently
+        // from one load to the next even in-process: those are compared by
+        // size only.
+        const bool damaged = !path.contains("/good/")
+            || !samePixels(here.image, outcome([&] { return picture::LoadPicture(path); }).image);
+        QVERIFY2(there.image.size() == here.image.size(), what.constData());
+        QVERIFY2(damaged || samePixels(there.image, here.image), what.constData());
+        unrepeatable += damaged && !samePixels(there.image, here.image);
+        QVERIFY2(sameColours(there.image.colorSpace(), here.image.colorSpace()), what.constData());
+        QVERIFY2(there.image.dotsPerMeterX() == here.image.dotsPerMeterX(), what.constData());
+        QVERIFY2(there.image.textKeys() == here.image.textKeys(), what.constData());
+        ++compared;
+        pictures += !here.image.isNull();
+    }
+    qInfo("%d files compared, %d of them pictures, %d damaged ones with other pixels", compared, pictures,
+          unrepeatable);
+}
+
+void TestDecoders::misbehavingDecoderCostsOneReport_data()
+{
+    QTest::addColumn<QByteArray>("marker");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("crash") << QByteArray("VELLUPIX-TEST crash") << QStringLiteral("The decoder stopped on \u201c%1\u201d (segmentation fault).");
+    QTest::newRow("hang") << QByteArray("VELLUPIX-TEST hang") << QStringLiteral("The picture \u201c%1\u201d took too long to decode.");
+    QTest::newRow("swell") << QByteArray("VELLUPIX-TEST swell") << QStringLiteral("There is not enough memory to decode \u201c%1\u201d.");
+}
+
+void TestDecoders::misbehavingDecoderCostsOneReport()
+{
+    QFETCH(QByteArray, marker);
+    QFETCH(QString, description);
+#if defined(__SANITIZE_ADDRESS__)
+    if (marker.endsWith("swell"))
+        QSKIP("AddressSanitizer's shadow memory leaves no room for an address-space limit");
+#endif
+    DecoderPool::setDefaultSettingsForTesting(misbehaving());
+    Folder folder(QStringLiteral("b.png"), marker);
+    FrameFixture f;
+    f.open(folder.a);
+    QElapsedTimer clock;
+    clock.start();
+    f.frame->Next_picture_Click(); // onto b, read ahead (or being read) by now
+    qInfo("%s: reported %lld ms after the step", marker.constData(), clock.elapsed());
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QCOMPARE(f.lastBox().prompt, QStringLiteral("Error:") + description.arg(folder.middle));
+
+    f.frame->Next_picture_Click();
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QCOMPARE(f.form1().Picture1().Picture(), picture::LoadPicture(QFile::encodeName(folder.c)));
+    // And the replacement decodes as well as its predecessor did.
+    f.frame->Go_to_First_Click();
+    QCOMPARE(f.form1().Picture1().Picture(), picture::LoadPicture(QFile::encodeName(folder.a)));
+}
+
+void TestDecoders::confinedDecoderOpensNothing()
+{
+    if (!kernelFiltersSystemCalls())
+        QSKIP("this kernel has no seccomp");
+    QTemporaryDir dir;
+    const QString escape = dir.filePath(QStringLiteral("escape.jpg"));
+    testpictures::writeText(escape, "VELLUPIX-TEST escape");
+    DecoderPool pool(misbehaving());
+    const QString error = outcome([&] { return pool.LoadPicture(QFile::encodeName(escape)); }).error;
+    QCOMPARE(error, QStringLiteral("open refused (Operation not permitted); socket refused (Operation not permitted); "
+                                   "fork refused (Operation not permitted)"));
+}
+
+void TestDecoders::stalledReadKeepsTheWindowAnswering()
+{
+    Folder folder(QStringLiteral("b stalled.png"), QByteArray());
+    FrameFixture f;
+    Stall stall; // let go before the frame, which waits for its reads
+    f.open(folder.a);
+    QWidget &window = f.form1().window();
+
+    // Something asks for a repaint all along, as an uncovered window would.
+    int paints = 0;
+    struct PaintCounter : QObject
+    {
+        int *paints;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            *paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    counter.paints = &paints;
+    window.installEventFilter(&counter);
+    QTimer dirty;
+    QObject::connect(&dirty, &QTimer::timeout, &window, [&] { window.update(); });
+    dirty.start(20);
+
+    int paintsBeforeBox = -1;
+    bool busyPointer = false;
+    qint64 boxAfterMs = 0;
+    QElapsedTimer clock;
+    f.dialogs.cancelWaiting = 1;
+    f.dialogs.whileWaiting = [&] {
+        paintsBeforeBox = paints;
+        busyPointer = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+        boxAfterMs = clock.elapsed();
+    };
+    clock.start();
+    f.frame->Next_picture_Click();
+    qInfo("Reading box after %lld ms, %d repaints meanwhile; report after %lld ms", boxAfterMs, paintsBeforeBox,
+          clock.elapsed());
+    QCOMPARE(f.dialogs.waitingBoxes, QStringList{QStringLiteral("Reading \u201c%1\u201d\u2026").arg(folder.middle)});
+    QVERIFY(paintsBeforeBox > 0);
+    QVERIFY(busyPointer);
+    QCOMPARE(f.lastBox().prompt, QStringLiteral("Error:Reading \u201c%1\u201d was cancelled.").arg(folder.middle));
+    QVERIFY(!QApplication::overrideCursor());
+
+    // The next picture shows though the stalled read has not ended.
+    f.frame->Next_picture_Click();
+    QCOMPARE(f.form1().Picture1().Picture(), picture::LoadPicture(QFile::encodeName(folder.c)));
+}
+
+// In a process of its own: a read stalls for good, the user cancels, then
+// exits. The parent times the end.
+static int exitWhileStalled(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    Stall stall;
+    Folder folder(QStringLiteral("b stalled.png"), QByteArray());
+    FrameFixture f;
+    f.dialogs.cancelWaiting = 1;
+    QTimer::singleShot(0, [&] {
+        f.open(folder.a);
+        f.frame->Next_picture_Click();
+        std::printf("cancelled: %s\n", qPrintable(f.lastBox().prompt));
+        f.dialogs.answers = {vb::vbYes};
+        std::printf("exit\n");
+        std::fflush(stdout);
+        f.frame->Exit_Click();
+    });
+    f.frame->endProcess(app.exec());
+}
+
+void TestDecoders::exitEndsTheProcessDespiteAStall()
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--exit-while-stalled")});
+    QVERIFY(child.waitForStarted());
+    QByteArray said;
+    while (!said.contains("exit\n") && child.waitForReadyRead(20000))
+        said += child.readAllStandardOutput();
+    QVERIFY2(said.contains("exit\n"), said.constData());
+    QElapsedTimer clock;
+    clock.start();
+    const bool ended = child.state() == QProcess::NotRunning || child.waitForFinished(5000);
+    qInfo("the process ended %lld ms after Exit", clock.elapsed());
+    if (!ended)
+        child.kill();
+    QVERIFY(ended);
+    QVERIFY2(said.contains("cancelled: Error:Reading"), said.constData());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+}
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR"))
+        qputenv("QT_SCALE_FACTOR", "1");
+    QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
+    Stall::install();
+    if (argc == 2 && QByteArray(argv[1]) == "--exit-while-stalled")
+        return exitWhileStalled(argc, argv);
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_DontUseNativeDialogs);
+    TestDecoders tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+#include "tst_decoders.moc"
