@@ -1,8 +1,9 @@
 #include "app/commandline.h"
 #include "app/mdiform1.h"
 #include "platform/colour.h"
-#include "platform/picturecache.h"
+#include "platform/decoderpool.h"
 #include "platform/dialogs.h"
+#include "platform/picturecache.h"
 #include "version.h"
 
 #include <QApplication>
@@ -53,8 +54,10 @@ int main(int argc, char *argv[])
     const QByteArray monitorProfile = colour::x11DisplayProfile();
     if (!monitorProfile.isEmpty()) {
         colour::setDisplayProfile(monitorProfile);
-        // Read ahead for sRGB before the monitor's profile was known.
+        // Read ahead for sRGB before the monitor's profile was known, by a
+        // decoder that does not know it either.
         decoding.cache->clear();
+        decoding.decoders->restartIdle();
     }
 
     QtDialogs dialogs;

@@ -2,6 +2,7 @@
 // in a process that can do nothing else. Started by the viewer with its end
 // of a socket as descriptor 3; see platform/decoderprotocol.h.
 
+#include "platform/colour.h"
 #include "platform/decoderprotocol.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
@@ -158,6 +159,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--address-space=", 16) == 0)
             addressSpace = std::strtoll(argv[i] + 16, nullptr, 10);
+        else if (std::strncmp(argv[i], "--display-profile=", 18) == 0)
+            colour::setDisplayProfile(QByteArray::fromBase64(QByteArray(argv[i] + 18)));
     }
     if (::fcntl(proto::kSocketFd, F_GETFD) < 0) {
         std::fputs("vellupix-decoder: started by the viewer only\n", stderr);

@@ -403,6 +403,12 @@ QByteArray embeddedProfile(QIODevice *device, const QByteArray &format)
     return icc;
 }
 
+QByteArray displayProfile()
+{
+    std::lock_guard lock(g_displayMutex);
+    return g_display.icc;
+}
+
 void setDisplayProfile(const QByteArray &icc)
 {
     Display shown;

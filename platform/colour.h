@@ -26,6 +26,9 @@ QByteArray embeddedProfile(QIODevice *device, const QByteArray &format);
 // The colour space pictures are shown in: the monitor profile, or sRGB when
 // empty. Set on the window side; the workers only read it.
 void setDisplayProfile(const QByteArray &icc);
+// The monitor profile set last, or empty for sRGB: decoder processes are
+// handed it when they start.
+QByteArray displayProfile();
 
 // The picture converted to the display's colour space. `lcmsOnly` is a
 // profile Qt could not parse (the picture then carries none). A picture

@@ -1,5 +1,6 @@
 #include "platform/decoderpool.h"
 
+#include "platform/colour.h"
 #include "platform/decoderprotocol.h"
 #include "platform/runtimeerror.h"
 #include "platform/sandbox.h"
@@ -157,6 +158,15 @@ void DecoderPool::start()
     }
 }
 
+void DecoderPool::restartIdle()
+{
+    std::lock_guard lock(m_mutex);
+    for (Process &process : m_processes) {
+        if (process.pid > 0 && !process.busy)
+            finish(process, true);
+    }
+}
+
 void DecoderPool::killAll()
 {
     std::lock_guard lock(m_mutex);
@@ -180,9 +190,15 @@ bool DecoderPool::spawn(Process &process)
 
     const QByteArray program = QFile::encodeName(m_settings.program);
     const QByteArray limit = "--address-space=" + QByteArray::number(qint64(m_settings.addressSpaceBytes));
+    // The decoder converts to the monitor's colours itself; a profile too
+    // large for an argument leaves it at sRGB.
+    const QByteArray display = colour::displayProfile();
+    const QByteArray profile = "--display-profile=" + display.toBase64();
     std::vector<char *> argv{const_cast<char *>(program.constData())};
     if (m_settings.addressSpaceBytes > 0)
         argv.push_back(const_cast<char *>(limit.constData()));
+    if (!display.isEmpty() && profile.size() < 100000)
+        argv.push_back(const_cast<char *>(profile.constData()));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;

@@ -64,6 +64,10 @@ public:
     // Decodes an open file, which it takes over.
     QImage decode(int fd, const QString &name);
 
+    // Ends the decoders that are idle; they start again when needed, with
+    // what has changed meanwhile (the monitor's profile).
+    void restartIdle();
+
     // Ends every decoder at once, for the end of the process.
     void killAll();
 
