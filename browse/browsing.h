@@ -7,6 +7,7 @@
 #include <QImage>
 
 class Form1;
+class Patience;
 class PictureCache;
 class StatusBar;
 
@@ -16,7 +17,8 @@ class StatusBar;
 class Browsing
 {
 public:
-    Browsing(Module1 &module1, Form1 &form1, StatusBar &statusBar, const ErrorReport &report, PictureCache &cache);
+    Browsing(Module1 &module1, Form1 &form1, StatusBar &statusBar, const ErrorReport &report, PictureCache &cache,
+             Patience &patience);
 
     void Open_Click();
     // Opens a file exactly as if it had been chosen in the Open dialog: a
@@ -56,5 +58,6 @@ private:
     StatusBar &m_statusBar;
     const ErrorReport &m_report;
     PictureCache &m_cache;
+    Patience &m_patience;
     bool m_tickBoxOpen = false;
 };

@@ -2,6 +2,7 @@
 
 #include "browse/form1.h"
 #include "browse/picturecache.h"
+#include "platform/patience.h"
 #include "platform/statusbar.h"
 
 #include <QDir>
@@ -51,9 +52,15 @@ void Browsing::openChosenFile()
         box.setVisible(true);
         dialog.DialogTitle = kOpenTitle;
 
+        // Checked and listed away from the window thread: a folder on a mount
+        // that stopped answering must not freeze the window.
+        std::vector<FileListBox::Entry> entries = m_patience.run(displayName(folder), [folder] {
+            DirListBox::check(folder);
+            return FileListBox::readFolder(folder);
+        });
         FileListBox &list = m_form1.File1();
-        m_form1.Dir1().setPath(folder);
-        list.setPath(folder);
+        m_form1.Dir1().setCheckedPath(folder);
+        list.setPath(folder, std::move(entries));
         m_form1.centrePicture1();
         const std::int32_t position = list.indexOf(QFile::encodeName(chosen.fileName()));
         if (position < 0)
