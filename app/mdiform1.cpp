@@ -76,7 +76,7 @@ MDIForm1::MDIForm1(Dialogs &dialogs, Decoding decoding, QWidget *parent)
     m_area->viewport()->installEventFilter(this);
     m_form1 = std::make_unique<Form1>(*m_area, m_dialogs);
     m_about = std::make_unique<FrmAbout>(*m_area);
-    m_browsing = std::make_unique<Browsing>(m_module1, *m_form1, *m_statusBar, m_report, *m_cache);
+    m_browsing = std::make_unique<Browsing>(m_module1, *m_form1, *m_statusBar, m_report, *m_cache, *m_patience);
     m_zoom = std::make_unique<Zoom>(*m_form1, m_report, *m_cache);
     m_panning = std::make_unique<Panning>(*m_form1, *m_statusBar);
     m_form1->setMouseEvents(m_panning.get());

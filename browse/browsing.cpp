@@ -11,8 +11,9 @@
 #include <vector>
 
 Browsing::Browsing(Module1 &module1, Form1 &form1, StatusBar &statusBar, const ErrorReport &report,
-                   PictureCache &cache)
-    : m_module1(module1), m_form1(form1), m_statusBar(statusBar), m_report(report), m_cache(cache)
+                   PictureCache &cache, Patience &patience)
+    : m_module1(module1), m_form1(form1), m_statusBar(statusBar), m_report(report), m_cache(cache),
+      m_patience(patience)
 {
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 class Form1;
+class Patience;
 class PictureCache;
 class StatusBar;
 
@@ -19,7 +20,8 @@ class StatusBar;
 class Browsing
 {
 public:
-    Browsing(Module1 &module1, Form1 &form1, StatusBar &statusBar, const ErrorReport &report, PictureCache &cache);
+    Browsing(Module1 &module1, Form1 &form1, StatusBar &statusBar, const ErrorReport &report, PictureCache &cache,
+             Patience &patience);
 
     void Open_Click();
     // Opens a file exactly as if it had been chosen in the Open dialog: a
@@ -68,6 +70,7 @@ private:
     StatusBar &m_statusBar;
     const ErrorReport &m_report;
     PictureCache &m_cache;
+    Patience &m_patience;
     bool m_tickBoxOpen = false;
 
     // The pace of the last steps: how many in a row went one way, each soon

@@ -1,6 +1,7 @@
 #include "browse/browsing.h"
 
 #include "browse/form1.h"
+#include "platform/patience.h"
 #include "platform/picturecache.h"
 #include "platform/statusbar.h"
 
@@ -65,9 +66,15 @@ void Browsing::openChosenFile(const QByteArray &nativePath, bool readAheadAfterP
         box.setVisible(true);
         dialog.DialogTitle = kOpenTitle;
 
+        // Checked and listed away from the window thread: a folder on a mount
+        // that stopped answering must not freeze the window.
+        std::vector<FileListBox::Entry> entries = m_patience.run(displayName(folder), [folder] {
+            DirListBox::check(folder);
+            return FileListBox::readFolder(folder);
+        });
         FileListBox &list = m_form1.File1();
-        m_form1.Dir1().setPath(folder);
-        list.setPath(folder);
+        m_form1.Dir1().setCheckedPath(folder);
+        list.setPath(folder, std::move(entries));
         m_form1.centrePicture1();
         const std::int32_t position = list.indexOf(native.mid(native.lastIndexOf('/') + 1));
         if (position < 0)

@@ -48,13 +48,18 @@ DirListBox::DirListBox() : m_path(QDir::currentPath()) { }
 
 void DirListBox::setPath(const QString &path)
 {
+    check(path);
+    m_path = path;
+}
+
+void DirListBox::check(const QString &path)
+{
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         throw RuntimeError(QStringLiteral("The folder \u201c%1\u201d cannot be found (%2).")
                                .arg(displayName(path), errnoText(errno)));
     if (!S_ISDIR(st.st_mode))
         throw RuntimeError(QStringLiteral("\u201c%1\u201d is not a folder.").arg(displayName(path)));
-    m_path = path;
 }
 
 FileListBox::FileListBox() : m_path(QDir::currentPath()) { }
@@ -104,7 +109,12 @@ std::vector<FileListBox::Entry> FileListBox::readFolder(const QString &path)
 
 void FileListBox::setPath(const QString &path)
 {
-    m_entries = readFolder(path);
+    setPath(path, readFolder(path));
+}
+
+void FileListBox::setPath(const QString &path, std::vector<Entry> entries)
+{
+    m_entries = std::move(entries);
     m_path = path;
     m_listed = true;
     m_listIndex = -1;

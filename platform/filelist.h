@@ -23,6 +23,10 @@ public:
     const QString &Path() const { return m_path; }
     // Raises the run-time error when the folder does not exist.
     void setPath(const QString &path);
+    // The same checks, and their errors, without setting anything.
+    static void check(const QString &path);
+    // A folder checked already, elsewhere.
+    void setCheckedPath(const QString &path) { m_path = path; }
 
 private:
     QString m_path;
@@ -54,6 +58,8 @@ public:
     // Reads the folder anew; raises the run-time error when it cannot be read.
     // On failure the list keeps its previous folder and entries.
     void setPath(const QString &path);
+    // The same, with the folder read already (by readFolder), elsewhere.
+    void setPath(const QString &path, std::vector<Entry> entries);
 
     std::int32_t ListCount();
     std::int32_t ListIndex() const { return m_listIndex; }

@@ -14,6 +14,11 @@ void Patience::wake()
         QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
 }
 
+QString Patience::unexpectedFailure(const QString &name)
+{
+    return QStringLiteral("Reading \u201c%1\u201d failed.").arg(name);
+}
+
 void Patience::wait(const QString &name, const std::function<bool()> &done)
 {
     if (done())

@@ -2,8 +2,14 @@
 
 #include <QString>
 
+#include "platform/runtimeerror.h"
+
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
 
 class Dialogs;
 class QWidget;
@@ -24,6 +30,12 @@ public:
     // was cancelled." when the user gives up; the work is then abandoned, not
     // waited for.
     void wait(const QString &name, const std::function<bool()> &done);
+    // Runs work on a thread of its own and waits for it as wait() does; its
+    // result or its run-time error is the caller's. Given up on, the work
+    // finishes alone, so it must own everything it touches.
+    template <typename Work>
+    auto run(const QString &name, Work work) -> decltype(work());
+
     // True while a wait is on: events that would start a command (the slide
     // show's tick) are dropped meanwhile.
     bool waiting() const { return m_waiting; }
@@ -32,7 +44,37 @@ public:
     static void wake();
 
 private:
+    static QString unexpectedFailure(const QString &name);
+
     Dialogs &m_dialogs;
     QWidget *m_window;
     bool m_waiting = false;
 };
+
+template <typename Work>
+auto Patience::run(const QString &name, Work work) -> decltype(work())
+{
+    using Result = decltype(work());
+    struct State
+    {
+        std::atomic<bool> done{false};
+        std::optional<Result> result;
+        std::optional<QString> error;
+    };
+    auto state = std::make_shared<State>();
+    std::thread([state, name, work = std::move(work)]() mutable {
+        try {
+            state->result.emplace(work());
+        } catch (const RuntimeError &error) {
+            state->error = error.description();
+        } catch (...) {
+            state->error = unexpectedFailure(name);
+        }
+        state->done = true;
+        wake();
+    }).detach();
+    wait(name, [state] { return state->done.load(); });
+    if (state->error)
+        throw RuntimeError(*state->error);
+    return std::move(*state->result);
+}

@@ -1,7 +1,9 @@
 // Decoding in processes of their own: the answers are the in-process
 // loader's, a decoder that crashes, hangs or swells costs one error report,
-// and a confined decoder can open nothing.
+// a confined decoder can open nothing, a stalled read neither freezes the
+// window nor holds up Exit, and no failure of a decode escapes its report.
 
+#include "platform/picturecache.h"
 #include "platform/decoderpool.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
@@ -138,6 +140,7 @@ private slots:
     void confinedDecoderOpensNothing();
     void stalledReadKeepsTheWindowAnswering();
     void exitEndsTheProcessDespiteAStall();
+    void anyFailureOfADecodeIsReported();
 };
 
 void TestDecoders::answersAsTheLoaderDoes()
@@ -312,6 +315,29 @@ void TestDecoders::exitEndsTheProcessDespiteAStall()
     QVERIFY(ended);
     QVERIFY2(said.contains("cancelled: Error:Reading"), said.constData());
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+}
+
+void TestDecoders::anyFailureOfADecodeIsReported()
+{
+    // Read ahead by a worker and read on the spot: neither may abort the
+    // process nor leave its entry waiting for good.
+    PictureCache cache(std::int64_t(1) << 26, 2, [](const QByteArray &path, picture::FileStamp *stamp) -> QImage {
+        *stamp = picture::stampOf(path);
+        if (path.endsWith("a.png"))
+            throw std::bad_alloc();
+        throw 42;
+    });
+    Folder folder(QStringLiteral("b.png"), QByteArray());
+    const QByteArray a = QFile::encodeName(folder.a), b = QFile::encodeName(folder.middle);
+    cache.prefetch({a, b});
+    cache.waitForReadAhead();
+    QCOMPARE(outcome([&] { return cache.LoadPicture(a); }).error,
+             QStringLiteral("There is not enough memory to load \u201c%1\u201d.").arg(folder.a));
+    QCOMPARE(outcome([&] { return cache.LoadPicture(b); }).error,
+             QStringLiteral("The picture \u201c%1\u201d could not be loaded.").arg(folder.middle));
+    cache.clear();
+    QCOMPARE(outcome([&] { return cache.LoadPicture(b); }).error,
+             QStringLiteral("The picture \u201c%1\u201d could not be loaded.").arg(folder.middle));
 }
 
 int main(int argc, char *argv[])

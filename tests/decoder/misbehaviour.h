@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -35,8 +36,10 @@ inline void misbehaveOn(int fd)
         return;
     const auto marked = [&](const char *marker) { return std::strncmp(head, marker, std::strlen(marker)) == 0; };
     if (marked("VELLUPIX-TEST crash")) {
-        volatile int *nowhere = nullptr;
-        *nowhere = 1;
+        // Not through a null pointer, which UBSan would catch first: the
+        // first page, never mapped.
+        volatile std::uintptr_t nowhere = 16;
+        *reinterpret_cast<volatile int *>(nowhere) = 1;
     } else if (marked("VELLUPIX-TEST hang")) {
         for (;;) {
             const timespec second{1, 0};
