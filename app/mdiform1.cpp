@@ -71,9 +71,6 @@ MDIForm1::MDIForm1(Dialogs &dialogs, Decoding decoding, QWidget *parent)
 
     m_patience = std::make_unique<Patience>(m_dialogs, this);
     m_cache->setWait([this](const QString &name, const std::function<bool()> &done) { m_patience->wait(name, done); });
-    // The decoders start once the frame has painted: starting them costs the
-    // first paint nothing.
-    m_area->viewport()->installEventFilter(this);
     m_form1 = std::make_unique<Form1>(*m_area, m_dialogs);
     m_about = std::make_unique<FrmAbout>(*m_area);
     m_browsing = std::make_unique<Browsing>(m_module1, *m_form1, *m_statusBar, m_report, *m_cache, *m_patience);
@@ -92,6 +89,10 @@ MDIForm1::MDIForm1(Dialogs &dialogs, Decoding decoding, QWidget *parent)
 
     buildMenus();
     buildToolbar();
+    // The decoders start once the frame has painted (the toolbar always
+    // does; the area may be covered by a picture opened at start-up), so
+    // that starting them costs the first paint nothing.
+    m_toolbar->installEventFilter(this);
     resize(qRound(scale.toPixels(10725)), qRound(scale.toPixels(8310)));
 }
 
@@ -275,8 +276,8 @@ void MDIForm1::closeEvent(QCloseEvent *event)
 
 bool MDIForm1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_area->viewport() && event->type() == QEvent::Paint) {
-        m_area->viewport()->removeEventFilter(this);
+    if (watched == m_toolbar && event->type() == QEvent::Paint) {
+        m_toolbar->removeEventFilter(this);
         QTimer::singleShot(0, this, [this] { m_decoders->start(); });
     }
     if (watched == m_slider) {
