@@ -9,7 +9,9 @@
 #include "platform/sandbox.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
+#include <QFont>
+#include <QGuiApplication>
+#include <QPainter>
 #include <QImage>
 #include <QImageReader>
 
@@ -50,6 +52,24 @@ void loadPlugins()
         reader.canRead();
     }
     qInstallMessageHandler(previous);
+}
+
+// SVG text is drawn with the system's fonts. Their list and the faces of the
+// usual families are read now: once confined, no font file can be opened,
+// and a family not read here draws nothing instead.
+void loadFonts()
+{
+    QImage scratch(64, 32, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&scratch);
+    for (const char *family : {"sans-serif", "serif", "monospace"}) {
+        QFont font(QString::fromLatin1(family));
+        font.setStyleHint(QFont::AnyStyle, QFont::PreferDefault);
+        painter.setFont(font);
+        painter.drawText(0, 24, QStringLiteral("Ag"));
+        font.setBold(true);
+        painter.setFont(font);
+        painter.drawText(0, 24, QStringLiteral("Ag"));
+    }
 }
 
 void answer(const proto::Reply &reply, const QByteArray &text, int fd)
@@ -169,8 +189,11 @@ int main(int argc, char **argv)
     // Qt's own event dispatcher: GLib's wants a new pipe for every thread,
     // and threads are made after confinement.
     qputenv("QT_NO_GLIB", "1");
-    QCoreApplication app(argc, argv);
+    // A GUI application without a screen, for the fonts SVG text needs.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     loadPlugins();
+    loadFonts();
 
     if (addressSpace > 0)
         sandbox::limitAddressSpace(addressSpace);

@@ -42,7 +42,9 @@ QString findProgram()
 {
     // Installed: <prefix>/bin/vellupix and <prefix>/libexec/vellupix/.
     // Built: beside the viewer, in the build tree's root.
-    const QString here = QCoreApplication::applicationDirPath();
+    // Asked of the kernel, not of Qt: the viewer starts its first decoder
+    // before the application object exists.
+    const QString here = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
     for (const QString &candidate : {here + QStringLiteral("/../libexec/vellupix/vellupix-decoder"),
                                      here + QStringLiteral("/vellupix-decoder")}) {
         if (QFileInfo(candidate).isExecutable())
