@@ -99,6 +99,10 @@ struct SharedPixels
     {
         const qsizetype bytesPerLine =
             qsizetype((std::int64_t(size.width()) * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32 * 4);
+        // Asked again when the bands gave up and the reader takes over.
+        unmap();
+        if (memfd >= 0)
+            ::close(memfd);
         bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
         memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
         if (memfd < 0 || ::ftruncate(memfd, off_t(bytes)) != 0)

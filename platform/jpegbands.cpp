@@ -199,7 +199,8 @@ bool suitable(const QByteArray &bytes)
     return header.ok && header.suitable;
 }
 
-QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *outcome)
+QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *outcome,
+              const std::function<QImage(QSize, QImage::Format)> &allocate)
 {
     Outcome dummy;
     Outcome &result = outcome ? *outcome : dummy;
@@ -212,8 +213,9 @@ QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *ou
         return QImage();
     if (qint64(header.width) * header.height * 4 > maxBytes)
         return QImage();
-    QImage image(header.width, header.height,
-                 header.components == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    const QSize size(header.width, header.height);
+    const QImage::Format format = header.components == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB32;
+    QImage image = allocate ? allocate(size, format) : QImage(size, format);
     if (image.isNull())
         return QImage();
 

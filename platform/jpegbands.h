@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QImageIOHandler>
 
+#include <functional>
+
 // A baseline JPEG decoded in horizontal bands, one thread each, with exactly
 // the pixels and metadata Qt's own JPEG reader gives. Every band's thread
 // entropy-decodes the rows above its band without turning them into pixels
@@ -26,7 +28,10 @@ enum class Outcome {
 // gives it to QImageReader), with the colour space, texts and resolution
 // Qt's handler would set. Pictures over `maxBytes` decoded are Unsuitable.
 // Thread-safe; no global state.
-QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *outcome = nullptr);
+// `allocate`, when given, provides the picture to decode into (of the size
+// and format asked): a decoder process's shared buffer.
+QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *outcome = nullptr,
+              const std::function<QImage(QSize, QImage::Format)> &allocate = {});
 
 // Whether the bytes are a JPEG this decoder would take (read from the header
 // alone); for the benchmark, which says which path a file takes.

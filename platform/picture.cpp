@@ -66,7 +66,7 @@ static int idleCores()
 // A JPEG file is decoded in bands on every idle core; whatever the banded decoder
 // does not take (or fails on) goes through the reader as before, so that the
 // pictures and the error reports stay exactly the reader's.
-static QImage readJpegInBands(QImageReader &reader)
+static QImage readJpegInBands(QImageReader &reader, const PixelStore &store)
 {
     auto *file = qobject_cast<QFile *>(reader.device());
     if (!file || file->handle() < 0)
@@ -92,7 +92,7 @@ static QImage readJpegInBands(QImageReader &reader)
     // Below a megapixel, starting threads costs about what they save.
     const QSize size = reader.size();
     const int threads = std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : idleCores();
-    QImage image = jpegbands::decode(bytes, threads, kAllocationLimitBytes);
+    QImage image = jpegbands::decode(bytes, threads, kAllocationLimitBytes, nullptr, store);
     if (image.isNull())
         return image;
     image = jpegbands::oriented(image, reader.transformation());
@@ -155,7 +155,7 @@ static Decoded readFrom(QImageReader &reader, const QString &name, const PixelSt
         read = !image.isNull();
     } else {
         if (format == "jpeg") {
-            image = readJpegInBands(reader);
+            image = readJpegInBands(reader, store);
             read = !image.isNull();
         }
         if (!read) {
