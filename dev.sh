@@ -18,7 +18,7 @@ packages=(
     fonts-wqy-microhei          # the Chinese dialog texts need real glyphs
     desktop-file-utils appstream # the tests validate the desktop entry and metainfo
     dpkg-dev file lintian       # the package test reads the .deb and judges it
-    libheif-dev libjxl-dev libraw-dev liblcms2-dev libxcb1-dev # HEIF/AVIF, JPEG XL, raw, colour profiles, monitor profile
+    libheif-dev libavif-dev libjxl-dev libraw-dev liblcms2-dev libxcb1-dev # HEIF, AVIF, JPEG XL, raw, colour profiles, monitor profile
     libqt6svg6                  # Qt's SVG image plugin
     libheif-examples libavif-bin libjxl-tools imagemagick icc-profiles-free # the format tests make their files
     libseccomp-dev              # decoders confine themselves with a system call filter

@@ -1,6 +1,7 @@
-// HEIF and AVIF still pictures through libheif, which applies the file's
-// rotation and mirroring itself and picks the codec (libde265 for HEIC,
-// dav1d or aom for AVIF).
+// HEIF still pictures through libheif, which applies the file's rotation and
+// mirroring itself (libde265 for HEIC). AVIF goes to libavif directly: the
+// AV1 still-picture library decodes on every core and converts to RGB about
+// twice as fast as libheif's way to the same codec.
 #define QT_STATICPLUGIN
 
 #include "platform/colour.h"
@@ -12,7 +13,13 @@
 #include <QImageIOPlugin>
 #include <QVariant>
 
+#include <QThread>
+#include <QTransform>
+
+#include <avif/avif.h>
 #include <libheif/heif.h>
+
+#include <algorithm>
 
 #include <memory>
 #include <mutex>
@@ -84,6 +91,70 @@ QColorSpace fromNclx(const heif_color_profile_nclx &nclx)
                        QPointF(nclx.color_primary_blue_x, nclx.color_primary_blue_y), transfer, gamma);
 }
 
+// The nclx numbers of an AVIF as a colour space, through libheif's table of
+// primaries, so that both formats read their numbers the same way.
+QColorSpace fromAvifNclx(const avifImage &image)
+{
+    std::unique_ptr<heif_color_profile_nclx, decltype(&heif_nclx_color_profile_free)> nclx(
+        heif_nclx_color_profile_alloc(), &heif_nclx_color_profile_free);
+    if (!nclx)
+        return QColorSpace(QColorSpace::SRgb);
+    heif_nclx_color_profile_set_color_primaries(nclx.get(), image.colorPrimaries);
+    heif_nclx_color_profile_set_transfer_characteristics(nclx.get(), image.transferCharacteristics);
+    return fromNclx(*nclx);
+}
+
+bool readAvif(const QByteArray &data, QImage *out)
+{
+    std::unique_ptr<avifDecoder, decltype(&avifDecoderDestroy)> decoder(avifDecoderCreate(), &avifDecoderDestroy);
+    std::unique_ptr<avifImage, decltype(&avifImageDestroy)> decoded(avifImageCreateEmpty(), &avifImageDestroy);
+    if (!decoder || !decoded) {
+        formats::setFailureReason(QStringLiteral("not enough memory"));
+        return false;
+    }
+    decoder->maxThreads = std::max(1, QThread::idealThreadCount());
+    avifResult result = avifDecoderReadMemory(decoder.get(), decoded.get(),
+                                              reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
+    if (result != AVIF_RESULT_OK) {
+        formats::setFailureReason(QString::fromUtf8(avifResultToString(result)));
+        return false;
+    }
+    const bool alpha = decoded->alphaPlane != nullptr;
+    QImage image(int(decoded->width), int(decoded->height), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull()) {
+        formats::setFailureReason(QStringLiteral("not enough memory"));
+        return false;
+    }
+    avifRGBImage rgb;
+    avifRGBImageSetDefaults(&rgb, decoded.get());
+    // QImage's 32-bit formats lie in memory as B, G, R, A on this machine's
+    // byte order; without an alpha plane libavif writes it opaque.
+    rgb.format = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? AVIF_RGB_FORMAT_BGRA : AVIF_RGB_FORMAT_ARGB;
+    rgb.depth = 8;
+    rgb.pixels = image.bits();
+    rgb.rowBytes = uint32_t(image.bytesPerLine());
+    result = avifImageYUVToRGB(decoded.get(), &rgb);
+    if (result != AVIF_RESULT_OK) {
+        formats::setFailureReason(QString::fromUtf8(avifResultToString(result)));
+        return false;
+    }
+    // The file's rotation (anticlockwise, in quarter turns), then its mirror.
+    QTransform turn;
+    if ((decoded->transformFlags & AVIF_TRANSFORM_IROT) && decoded->irot.angle % 4 != 0)
+        turn.rotate(-90.0 * (decoded->irot.angle % 4));
+    if (!turn.isIdentity())
+        image = image.transformed(turn);
+    if (decoded->transformFlags & AVIF_TRANSFORM_IMIR)
+        image = decoded->imir.mode == 0 ? image.mirrored(false, true) : image.mirrored(true, false);
+
+    if (decoded->icc.size > 0)
+        colour::tag(image, QByteArray(reinterpret_cast<const char *>(decoded->icc.data), qsizetype(decoded->icc.size)));
+    else
+        image.setColorSpace(fromAvifNclx(*decoded));
+    *out = image;
+    return true;
+}
+
 class HeifHandler : public QImageIOHandler
 {
 public:
@@ -107,6 +178,13 @@ public:
 
     bool read(QImage *image) override
     {
+        if (format() == "avif") {
+            if (!m_opened) {
+                m_opened = true;
+                m_data = formats::readWhole(device());
+            }
+            return !m_data.isEmpty() && readAvif(m_data, image);
+        }
         if (!open())
             return false;
         const bool alpha = heif_image_handle_has_alpha_channel(m_handle.get());
