@@ -36,6 +36,8 @@ Decoding::Decoding()
                                                return pool->LoadPicture(path, stamp);
                                            }))
 {
+    // Saving reads the file's own pixels again: in a decoder too.
+    cache->setOwnLoader([pool = decoders.get()](const QByteArray &path) { return pool->LoadOwnPicture(path); });
 }
 
 Decoding::Decoding(Decoding &&) noexcept = default;

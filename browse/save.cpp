@@ -2,6 +2,7 @@
 
 #include "browse/form1.h"
 #include "platform/picture.h"
+#include "platform/picturecache.h"
 #include "platform/runtimeerror.h"
 
 #include <QColorSpace>
@@ -20,7 +21,7 @@ void Browsing::Save_Click()
             // Shown in the display's colours; the file keeps its own pixels
             // and profile. A file gone meanwhile still leaves what is shown.
             try {
-                const QImage own = picture::LoadOwnPicture(m_form1.selectedPath());
+                const QImage own = m_cache.LoadOwnPicture(m_form1.selectedPath());
                 if (own.size() == shown.size())
                     shown = own;
             } catch (const RuntimeError &) {

@@ -229,8 +229,9 @@ int main(int argc, char **argv)
             misbehaveOn(fd);
 #endif
             SharedPixels shared;
-            QImage image = picture::decodePictureFile(
-                fd, name, [&](QSize size, QImage::Format format) { return shared.make(size, format); });
+            const auto store = [&](QSize size, QImage::Format format) { return shared.make(size, format); };
+            QImage image = request.own ? picture::decodeOwnPictureFile(fd, name, store)
+                                       : picture::decodePictureFile(fd, name, store);
             answerPicture(std::move(image), shared);
         } catch (const RuntimeError &error) {
             answerError(error.description());

@@ -302,7 +302,13 @@ QImage DecoderPool::LoadPicture(const QByteArray &nativePath, picture::FileStamp
     return decode(fd, picture::displayedName(nativePath));
 }
 
-QImage DecoderPool::decode(int fd, const QString &name)
+QImage DecoderPool::LoadOwnPicture(const QByteArray &nativePath)
+{
+    const int fd = picture::openPictureFile(nativePath);
+    return decode(fd, picture::displayedName(nativePath), true);
+}
+
+QImage DecoderPool::decode(int fd, const QString &name, bool own)
 {
     Process *process = nullptr;
     try {
@@ -317,10 +323,10 @@ QImage DecoderPool::decode(int fd, const QString &name)
         Process *process;
         ~Releaser() { pool->release(process); }
     } releaser{this, process};
-    return roundTrip(*process, fd, name);
+    return roundTrip(*process, fd, name, own);
 }
 
-QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name)
+QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, bool own)
 {
     auto deadline = steady_clock::now() + (process.greeted ? m_settings.deadline : kStartDeadline);
     const auto readable = [&] {
@@ -380,6 +386,7 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name)
     const QByteArray utf8 = name.toUtf8();
     proto::Request header;
     header.nameBytes = std::uint32_t(utf8.size());
+    header.own = own ? 1 : 0;
     std::memcpy(request.data(), &header, sizeof header);
     request += utf8;
     const ssize_t sent = proto::sendWithFd(process.socket, request.constData(), size_t(request.size()), fd);

@@ -61,8 +61,10 @@ public:
     // program's resources and the empty name are read here. Safe from any
     // thread; blocks until the answer or the deadline.
     QImage LoadPicture(const QByteArray &nativePath, picture::FileStamp *stamp = nullptr);
-    // Decodes an open file, which it takes over.
-    QImage decode(int fd, const QString &name);
+    // As picture::LoadOwnPicture, in a decoder process: for saving.
+    QImage LoadOwnPicture(const QByteArray &nativePath);
+    // Decodes an open file, which it takes over; own: the file's own pixels.
+    QImage decode(int fd, const QString &name, bool own = false);
 
     // Ends the decoders that are idle; they start again when needed, with
     // what has changed meanwhile (the monitor's profile).
@@ -89,7 +91,7 @@ private:
     bool spawn(Process &process); // with m_mutex held
     // Kills and reaps a process, and says how it ended.
     QString finish(Process &process, bool kill);
-    QImage roundTrip(Process &process, int fd, const QString &name);
+    QImage roundTrip(Process &process, int fd, const QString &name, bool own);
 
     const Settings m_settings;
     mutable std::mutex m_mutex;

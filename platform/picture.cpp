@@ -295,14 +295,23 @@ QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
     return colour::toDisplay(decoded.image, decoded.lcmsOnly);
 }
 
-QImage LoadOwnPicture(const QByteArray &nativePath)
+static QImage ownPixels(const Decoded &decoded)
 {
-    const Decoded decoded = decodeFile(nativePath, nullptr);
     // A profile Qt cannot carry would be lost on the way to the encoder:
     // then the colours as shown are the closest a file can keep.
     if (!decoded.lcmsOnly.isEmpty())
         return colour::toDisplay(decoded.image, decoded.lcmsOnly);
     return decoded.image;
+}
+
+QImage LoadOwnPicture(const QByteArray &nativePath)
+{
+    return ownPixels(decodeFile(nativePath, nullptr));
+}
+
+QImage decodeOwnPictureFile(int fd, const QString &name, const PixelStore &store)
+{
+    return ownPixels(decodeOpenFile(fd, name, store));
 }
 
 QByteArray formatForFileName(const QString &fileName)

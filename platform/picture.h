@@ -52,6 +52,8 @@ int openPictureFile(const QByteArray &nativePath, FileStamp *stamp = nullptr);
 // into (of the size and format asked), so that its pixels need no copy.
 using PixelStore = std::function<QImage(QSize size, QImage::Format format)>;
 QImage decodePictureFile(int fd, const QString &name, const PixelStore &store = {});
+// The same, giving the file's own pixels as LoadOwnPicture does.
+QImage decodeOwnPictureFile(int fd, const QString &name, const PixelStore &store = {});
 // How the loader's messages name a file.
 QString displayedName(const QByteArray &nativePath);
 

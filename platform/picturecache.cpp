@@ -138,7 +138,18 @@ QImage PictureCache::LoadPicture(const QByteArray &nativePath)
         return m_decoder(nativePath, nullptr);
     if (!m_wait)
         return loadHere(nativePath);
+    return waitFor(nativePath, [this, nativePath] { return loadHere(nativePath); });
+}
 
+QImage PictureCache::LoadOwnPicture(const QByteArray &nativePath)
+{
+    if (!m_wait)
+        return m_ownLoader(nativePath);
+    return waitFor(nativePath, [loader = m_ownLoader, nativePath] { return loader(nativePath); });
+}
+
+QImage PictureCache::waitFor(const QByteArray &nativePath, std::function<QImage()> work)
+{
     // Shared with the thread: a load given up on finishes into it alone.
     struct Job
     {
@@ -148,9 +159,9 @@ QImage PictureCache::LoadPicture(const QByteArray &nativePath)
         QString error;
     };
     auto job = std::make_shared<Job>();
-    m_windowPool.start(QRunnable::create([this, job, nativePath] {
+    m_windowPool.start(QRunnable::create([job, nativePath, work = std::move(work)] {
         try {
-            job->image = loadHere(nativePath);
+            job->image = work();
         } catch (const RuntimeError &error) {
             job->failed = true;
             job->error = error.description();

@@ -41,6 +41,11 @@ public:
     // picture read ahead, waits for one being read, and reads it here
     // otherwise.
     QImage LoadPicture(const QByteArray &nativePath);
+    // The file's own pixels with its own colour space, not the display's,
+    // for saving; read afresh, waited for as LoadPicture waits.
+    QImage LoadOwnPicture(const QByteArray &nativePath);
+    using OwnLoader = std::function<QImage(const QByteArray &nativePath)>;
+    void setOwnLoader(OwnLoader loader) { m_ownLoader = std::move(loader); }
 
     // Halves, quarters… of a giant picture given out by LoadPicture, made on
     // a worker right after it was read. While they are being made, or when
@@ -100,6 +105,8 @@ private:
     using EntryPtr = std::shared_ptr<Entry>;
 
     QImage loadHere(const QByteArray &nativePath);
+    // Runs work on a thread of its own and waits for it through m_wait.
+    QImage waitFor(const QByteArray &nativePath, std::function<QImage()> work);
     void read(Entry &entry);
     // Reads the entry with the lock let go meanwhile, then wakes its waiters.
     void readUnlocked(std::unique_lock<std::mutex> &lock, const EntryPtr &entry);
@@ -113,6 +120,7 @@ private:
 
     const std::int64_t m_budget;
     const Decoder m_decoder;
+    OwnLoader m_ownLoader = &picture::LoadOwnPicture;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
