@@ -38,6 +38,16 @@ extern "C" void errorExit(j_common_ptr cinfo)
 // nothing in the result; Qt's reader goes on after them just the same.
 extern "C" void silent(j_common_ptr) {}
 
+// A decompressor whose errors jump back to the caller's setjmp and whose
+// warnings are kept quiet.
+void createDecompress(jpeg_decompress_struct &cinfo, ErrorManager &err)
+{
+    cinfo.err = jpeg_std_error(&err);
+    err.error_exit = errorExit;
+    err.output_message = silent;
+    jpeg_create_decompress(&cinfo);
+}
+
 // How much of a full decode it costs to entropy-decode rows without making
 // pixels of them: about half for grainy photographs at quality 90, measured
 // as the extra processor time two bands take over one.
@@ -89,10 +99,7 @@ void readHeader(const QByteArray &bytes, Header *header)
 {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
-    cinfo.err = jpeg_std_error(&err);
-    err.error_exit = errorExit;
-    err.output_message = silent;
-    jpeg_create_decompress(&cinfo);
+    createDecompress(cinfo, err);
     if (setjmp(err.jump) == 0) {
         jpeg_save_markers(&cinfo, JPEG_COM, 0xFFFF);
         jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
@@ -138,10 +145,7 @@ bool decodeBand(const QByteArray &bytes, uchar *bits, qsizetype bytesPerLine, co
 {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
-    cinfo.err = jpeg_std_error(&err);
-    err.error_exit = errorExit;
-    err.output_message = silent;
-    jpeg_create_decompress(&cinfo);
+    createDecompress(cinfo, err);
     volatile bool ok = false;
     if (setjmp(err.jump) == 0) {
         setUp(cinfo, bytes);

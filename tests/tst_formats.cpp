@@ -7,6 +7,7 @@
 #include "support/dngwriter.h"
 #include "support/framefixture.h"
 #include "support/testmain.h"
+#include "support/testpictures.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -21,6 +22,8 @@
 
 #include <zlib.h>
 
+using testpictures::errorOf;
+
 namespace {
 
 const QString kAdobeRgb = QStringLiteral("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
@@ -29,16 +32,6 @@ const QString kGreyLStar = QStringLiteral("/usr/share/color/icc/Gray-CIE_L.icc")
 QByteArray native(const QString &path)
 {
     return QFile::encodeName(path);
-}
-
-QString errorOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const RuntimeError &error) {
-        return error.description();
-    }
-    return QString();
 }
 
 QByteArray fileContent(const QString &path)

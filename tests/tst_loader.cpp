@@ -28,17 +28,9 @@
 
 using testpictures::write;
 
-namespace {
+using testpictures::errorOf;
 
-QString errorOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const RuntimeError &e) {
-        return e.description();
-    }
-    return QString();
-}
+namespace {
 
 QStringList listed(const QString &dir)
 {

@@ -1,5 +1,7 @@
 #include "support/testpictures.h"
 
+#include "platform/runtimeerror.h"
+
 #include <QDir>
 #include <QFile>
 #include <QPainter>
@@ -38,6 +40,16 @@ void writeText(const QString &path, const QByteArray &content)
 QString testdata(const QString &relative)
 {
     return QDir(QStringLiteral(VELLUPIX_TESTDATA)).filePath(relative);
+}
+
+QString errorOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const RuntimeError &error) {
+        return error.description();
+    }
+    return QString();
 }
 
 } // namespace testpictures

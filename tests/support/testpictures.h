@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 namespace testpictures {
 
 // A picture with content that tells its corners apart: a colour field with a
@@ -19,5 +21,8 @@ QString write(const QString &dir, const QString &name, QSize size = QSize(40, 30
 void writeText(const QString &path, const QByteArray &content);
 
 QString testdata(const QString &relative); // a file of the shared test suites
+
+// The description of the run-time error the action raises, or empty.
+QString errorOf(const std::function<void()> &action);
 
 } // namespace testpictures
