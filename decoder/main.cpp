@@ -4,6 +4,7 @@
 
 #include "platform/colour.h"
 #include "platform/decoderprotocol.h"
+#include "platform/formats/formats.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
 #include "platform/sandbox.h"
@@ -196,6 +197,7 @@ int main(int argc, char **argv)
     // A GUI application without a screen, for the fonts SVG text needs.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    formats::registerPlugins();
     loadPlugins();
     loadFonts();
 

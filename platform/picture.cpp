@@ -40,7 +40,6 @@ static void applyAllocationLimit()
         // Qt refuses anything over 128 MB by default, less than one 36-MP
         // photograph; the size check below gives the clearer message first.
         QImageReader::setAllocationLimit(int(kAllocationLimitBytes >> 20) + 1);
-        formats::registerPlugins();
     });
 }
 

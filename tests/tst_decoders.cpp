@@ -5,6 +5,7 @@
 
 #include "platform/picturecache.h"
 #include "platform/decoderpool.h"
+#include "platform/formats/formats.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
 #include "support/framefixture.h"
@@ -352,6 +353,7 @@ int main(int argc, char *argv[])
         return exitWhileStalled(argc, argv);
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_DontUseNativeDialogs);
+    formats::registerPlugins();
     TestDecoders tc;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&tc, argc, argv);

@@ -11,7 +11,9 @@ class QIODevice;
 namespace formats {
 
 // Makes the plugins known to QImageReader. Once per process, before the
-// first picture is read; later calls do nothing.
+// first picture is read; later calls do nothing. Only the decoding program
+// (and the tests and benchmark that decode in-process) link the plugins:
+// their libraries would add a third to the viewer's own start.
 void registerPlugins();
 
 // The format a file has to be read as when Qt's own choice would be the

@@ -21,49 +21,6 @@
 
 namespace {
 
-bool isTiff(const QByteArray &head)
-{
-    return head.startsWith(QByteArrayLiteral("II*\0")) || head.startsWith(QByteArrayLiteral("MM\0*"));
-}
-
-// In the first directory of a TIFF-shaped file: a DNG version, or the make
-// of a camera whose raw files are TIFF-shaped (NEF, ARW, PEF, SRW, ...).
-bool tiffFromCamera(const QByteArray &head)
-{
-    const bool little = head.startsWith('I');
-    const auto u16 = [&](qsizetype at) -> quint32 {
-        if (at < 0 || at + 2 > head.size())
-            return 0;
-        const auto *b = reinterpret_cast<const uchar *>(head.constData() + at);
-        return little ? quint32(b[0] | b[1] << 8) : quint32(b[0] << 8 | b[1]);
-    };
-    const auto u32 = [&](qsizetype at) -> quint32 {
-        return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
-    };
-    if (head.mid(8, 2) == "CR") // Canon's CR2
-        return true;
-    const quint32 ifd = u32(4);
-    const quint32 count = u16(ifd);
-    for (quint32 i = 0; i < count && i < 512; ++i) {
-        const qsizetype entry = qsizetype(ifd) + 2 + qsizetype(i) * 12;
-        const quint32 tag = u16(entry);
-        if (tag == 50706) // DNGVersion
-            return true;
-        if (tag == 271) { // Make
-            const quint32 length = u32(entry + 4);
-            const QByteArray make = (length <= 4 ? head.mid(entry + 8, length) : head.mid(u32(entry + 8), length))
-                                        .toUpper();
-            static const char *const makers[] = {"NIKON", "SONY", "PENTAX", "RICOH", "SAMSUNG", "CANON", "KODAK",
-                                                 "LEICA", "HASSELBLAD", "PHASE ONE", "MAMIYA", "EPSON", "SIGMA"};
-            for (const char *maker : makers) {
-                if (make.startsWith(maker))
-                    return true;
-            }
-        }
-    }
-    return false;
-}
-
 class RawHandler : public QImageIOHandler
 {
 public:
@@ -211,28 +168,6 @@ private:
 
 } // namespace
 
-bool formats::looksLikeRaw(QIODevice *device)
-{
-    if (!device || !device->isOpen())
-        return false;
-    const QByteArray head = device->peek(64 * 1024);
-    if (head.size() < 16)
-        return false;
-    if (isTiff(head))
-        return tiffFromCamera(head);
-    static const QByteArray signatures[] = {
-        QByteArrayLiteral("FUJIFILMCCD-RAW"), // RAF
-        QByteArrayLiteral("IIRO"), QByteArrayLiteral("IIRS"), QByteArrayLiteral("MMOR"), // ORF
-        QByteArrayLiteral("IIU\0"), // RW2
-        QByteArrayLiteral("\0MRM"), // MRW
-        QByteArrayLiteral("FOVb"),  // X3F
-    };
-    for (const QByteArray &signature : signatures) {
-        if (head.startsWith(signature))
-            return true;
-    }
-    return head.mid(4, 8) == "ftypcrx "; // CR3
-}
 
 class RawPlugin : public QImageIOPlugin
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/formats/formats.h"
+
 #include <QCoreApplication>
 #include <QTest>
 
@@ -18,6 +20,7 @@
             qputenv("QT_SCALE_FACTOR", "1");                                                                        \
         QCoreApplication::setAttribute(Qt::AA_Use96Dpi);                                                            \
         QApplication app(argc, argv);                                                                               \
+        formats::registerPlugins();                                                                                 \
         app.setAttribute(Qt::AA_DontUseNativeDialogs);                                                              \
         TestClass tc;                                                                                               \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                  \
@@ -30,6 +33,7 @@
     int main(int argc, char *argv[])                                                                                \
     {                                                                                                               \
         QCoreApplication app(argc, argv);                                                                           \
+        formats::registerPlugins();                                                                                 \
         TestClass tc;                                                                                               \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                  \
         return QTest::qExec(&tc, argc, argv);                                                                       \
