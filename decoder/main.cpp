@@ -230,6 +230,7 @@ int main(int argc, char **argv)
 #ifdef VELLUPIX_DECODER_MISBEHAVES
             misbehaveOn(fd);
 #endif
+            picture::setCoresForDecoding(int(std::min<std::uint32_t>(request.cores, 256)));
             SharedPixels shared;
             const auto store = [&](QSize size, QImage::Format format) { return shared.make(size, format); };
             QImage image = request.own ? picture::decodeOwnPictureFile(fd, name, store)

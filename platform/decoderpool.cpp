@@ -145,6 +145,14 @@ DecoderPool::~DecoderPool()
     }
 }
 
+int DecoderPool::coresFree() const
+{
+    std::lock_guard lock(m_mutex);
+    const int busy = int(std::count_if(m_processes.begin(), m_processes.end(), [](const Process &p) { return p.busy; }));
+    // The caller's own decoder is counted busy already.
+    return std::max(1, std::max(1, QThread::idealThreadCount()) - (busy - 1));
+}
+
 int DecoderPool::started() const
 {
     std::lock_guard lock(m_mutex);
@@ -154,6 +162,12 @@ int DecoderPool::started() const
 void DecoderPool::start()
 {
     std::lock_guard lock(m_mutex);
+    // Starting a decoder takes a core for some 30 ms: while a picture is
+    // being decoded (the one named on the command line), that would come
+    // out of its time. The rest start when it is done.
+    m_startWhenIdle = std::any_of(m_processes.begin(), m_processes.end(), [](const Process &p) { return p.busy; });
+    if (m_startWhenIdle)
+        return;
     for (Process &process : m_processes) {
         if (process.pid < 0 && !process.busy && !m_ending)
             spawn(process);
@@ -262,6 +276,13 @@ void DecoderPool::release(Process *process)
     if (process->pid < 0 && !m_ending)
         spawn(*process);
     process->busy = false;
+    if (m_startWhenIdle && !m_ending) {
+        m_startWhenIdle = false;
+        for (Process &other : m_processes) {
+            if (other.pid < 0 && !other.busy)
+                spawn(other);
+        }
+    }
     m_freed.notify_one();
 }
 
@@ -387,6 +408,7 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
     proto::Request header;
     header.nameBytes = std::uint32_t(utf8.size());
     header.own = own ? 1 : 0;
+    header.cores = std::uint32_t(coresFree());
     std::memcpy(request.data(), &header, sizeof header);
     request += utf8;
     const ssize_t sent = proto::sendWithFd(process.socket, request.constData(), size_t(request.size()), fd);

@@ -54,7 +54,8 @@ public:
     DecoderPool &operator=(const DecoderPool &) = delete;
 
     // Starts the processes not running yet; loads start them when needed
-    // anyway, this only saves the first picture the wait.
+    // anyway, this only saves the first picture the wait. Asked while a
+    // decode runs, it starts them when that decode is done.
     void start();
 
     // As picture::LoadPicture, with the decoding in a decoder process; the
@@ -92,11 +93,15 @@ private:
     // Kills and reaps a process, and says how it ended.
     QString finish(Process &process, bool kill);
     QImage roundTrip(Process &process, int fd, const QString &name, bool own);
+    // The cores one more decode may take: those the other busy decoders
+    // leave, at least one.
+    int coresFree() const;
 
     const Settings m_settings;
     mutable std::mutex m_mutex;
     std::condition_variable m_freed;
     std::vector<Process> m_processes;
     int m_started = 0;
+    bool m_startWhenIdle = false; // start() came while a decode was running
     bool m_ending = false;
 };

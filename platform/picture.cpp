@@ -62,6 +62,13 @@ static int idleCores()
     return std::clamp(cores - (running - 1), 1, cores);
 }
 
+static std::atomic<int> g_coresForDecoding{0};
+
+void setCoresForDecoding(int cores)
+{
+    g_coresForDecoding = std::max(0, cores);
+}
+
 // A JPEG file is decoded in bands on every idle core; whatever the banded decoder
 // does not take (or fails on) goes through the reader as before, so that the
 // pictures and the error reports stay exactly the reader's.
@@ -90,7 +97,8 @@ static QImage readJpegInBands(QImageReader &reader, const PixelStore &store)
     bytes.truncate(filled);
     // Below a megapixel, starting threads costs about what they save.
     const QSize size = reader.size();
-    const int threads = std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : idleCores();
+    const int given = g_coresForDecoding;
+    const int threads = std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : given > 0 ? given : idleCores();
     QImage image = jpegbands::decode(bytes, threads, kAllocationLimitBytes, nullptr, store);
     if (image.isNull())
         return image;

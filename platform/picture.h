@@ -54,6 +54,11 @@ using PixelStore = std::function<QImage(QSize size, QImage::Format format)>;
 QImage decodePictureFile(int fd, const QString &name, const PixelStore &store = {});
 // The same, giving the file's own pixels as LoadOwnPicture does.
 QImage decodeOwnPictureFile(int fd, const QString &name, const PixelStore &store = {});
+// How many cores a JPEG decode may spread over; 0 (the default): as many as
+// are idle when it starts. A decoder process is told by the viewer, which
+// knows how many of its other decoders are at work; the kernel's count of
+// running threads cannot tell a busy core from one about to go idle.
+void setCoresForDecoding(int cores);
 // How the loader's messages name a file.
 QString displayedName(const QByteArray &nativePath);
 
