@@ -108,9 +108,9 @@ struct SharedPixels
         memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
         if (memfd < 0 || ::ftruncate(memfd, off_t(bytes)) != 0)
             throw std::bad_alloc();
-        // Populated in one go: faulting shared memory in page by page costs
-        // a 12-MP picture some tens of milliseconds.
-        address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd, 0);
+        // Not populated here: whoever writes it populates it, the bands of a
+        // JPEG each their own rows at once on their own cores.
+        address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, memfd, 0);
         if (address == MAP_FAILED) {
             address = nullptr;
             throw std::bad_alloc();

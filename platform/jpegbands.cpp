@@ -5,12 +5,16 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include <csetjmp>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 extern "C" {
 #include <jerror.h>
@@ -235,8 +239,11 @@ QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *ou
     uchar *bits = image.bits();
     const qsizetype bytesPerLine = image.bytesPerLine();
     const auto run = [&](Band &band) {
-        if (band.first < band.last || band.finish)
+        if (band.first < band.last || band.finish) {
+            prefault(bits + qsizetype(band.first) * bytesPerLine,
+                     std::size_t(band.last - band.first) * std::size_t(bytesPerLine));
             band.failed = !decodeBand(bytes, bits, bytesPerLine, band);
+        }
     };
     std::vector<std::thread> helpers;
     for (size_t k = 1; k < bands.size(); ++k) {
@@ -269,6 +276,20 @@ QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *ou
         image.setColorSpace(QColorSpace::fromIccProfile(header.icc));
     result = Outcome::Decoded;
     return image;
+}
+
+void prefault(void *begin, std::size_t bytes)
+{
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;
+#endif
+    static const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    // Whole pages inside the range only: a page shared with whatever lies
+    // around the range is left to fault as usual.
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) / page * page;
+    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(begin) + bytes) / page * page;
+    if (to > from)
+        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
 }
 
 QImage oriented(QImage image, QImageIOHandler::Transformations transformation)

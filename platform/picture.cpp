@@ -168,8 +168,10 @@ static Decoded readFrom(QImageReader &reader, const QString &name, const PixelSt
         if (!read) {
             // Qt's JPEG handler writes every pixel into an image of the right
             // size and format it is given; other handlers may keep what it held.
-            if (store && format == "jpeg" && size.isValid() && reader.imageFormat() != QImage::Format_Invalid)
+            if (store && format == "jpeg" && size.isValid() && reader.imageFormat() != QImage::Format_Invalid) {
                 image = store(size, reader.imageFormat());
+                jpegbands::prefault(image.bits(), std::size_t(image.sizeInBytes()));
+            }
             // Qt's PNG reader leaves some pixels of valid files unwritten (16
             // bits a channel with a transparent colour): cleared first, they
             // are the same on every load instead of whatever the heap held.
