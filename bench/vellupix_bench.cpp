@@ -1,11 +1,12 @@
 // Times the viewer's commands on photo-like pictures it makes itself, each
 // against a baseline measured in the same run, and prints one table.
 //
-//   vellupix_bench [--quick] [--cold-open]
+//   vellupix_bench [--quick] [--cold-open | --stepping]
 //
 // Runs the real main window offscreen on a 1920 x 1080 screen; --quick uses
 // fewer pictures and rounds, to check that the program works; --cold-open
-// times only the start of the viewer and its peers through X.
+// times only the start of the viewer and its peers through X, --stepping
+// only the ten Next presses at key-repeat speed.
 
 #include "app/mdiform1.h"
 #include "browse/form1.h"
@@ -1078,8 +1079,10 @@ int main(int argc, char **argv)
     if (argc == 3 && QByteArray(argv[1]) == "--probe")
         return probe(QString::fromLatin1(argv[2]), argc, argv);
     g_quick = argc > 1 && QByteArray(argv[1]) == "--quick";
-    // Only the cold-open rows: what a start-up change is judged by.
+    // Only the cold-open rows: what a start-up change is judged by; only the
+    // key-repeat rows: what a change to reading ahead is judged by.
     const bool coldOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--cold-open";
+    const bool steppingOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--stepping";
 
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
     QApplication app(argc, argv);
@@ -1096,8 +1099,10 @@ int main(int argc, char **argv)
         printTable();
         return 0;
     }
-    benchBrowsing(work.path());
-    benchBandedDecode(work.path());
+    if (!steppingOnly) {
+        benchBrowsing(work.path());
+        benchBandedDecode(work.path());
+    }
     {
         const QString steps12 = work.path() + "/12mp";
         if (picturesIn(steps12).size() < 11)
@@ -1111,6 +1116,10 @@ int main(int argc, char **argv)
         addRow(QStringLiteral("Resident size, peak of the 24 MP stepping"), {peak},
                QStringLiteral("shown 96 + budget %1 + 60 MB").arg(number(double(probeBudget.budgetBytes()) / 1e6)),
                96 + double(probeBudget.budgetBytes()) / 1e6 + 60, QStringLiteral("≤ 1 ×"), QStringLiteral("MB"));
+    }
+    if (steppingOnly) {
+        printTable();
+        return 0;
     }
     benchGiantZoom(work.path());
 
