@@ -102,15 +102,27 @@ void PictureCache::readUnlocked(std::unique_lock<std::mutex> &lock, const EntryP
 
 void PictureCache::makeCopiesLater(const EntryPtr &entry)
 {
-    if (entry->failed || !ReducedCopies::worthMaking(entry->image)
-        || entry->bytes + ReducedCopies::bytesFor(entry->image) > m_budget)
+    if (entry->path != m_current || entry->copies || entry->copiesAsked || entry->failed
+        || !ReducedCopies::worthMaking(entry->image) || entry->bytes + ReducedCopies::bytesFor(entry->image) > m_budget)
         return;
     ++m_pending;
+    entry->copiesAsked = true;
     // Before reading further ahead: a zoom of the picture may wait for them.
     m_pool.start(QRunnable::create([this, entry] {
+                     {
+                         std::lock_guard lock(m_mutex);
+                         if (entry->path != m_current) {
+                             // Stepped past before a worker got to it.
+                             entry->copiesAsked = false;
+                             --m_pending;
+                             m_changed.notify_all();
+                             return;
+                         }
+                     }
                      auto copies = std::make_shared<const ReducedCopies>(entry->image);
                      std::unique_lock lock(m_mutex);
                      entry->copies = std::move(copies);
+                     entry->copiesAsked = false;
                      entry->bytes += entry->copies->bytes();
                      --m_pending;
                      std::vector<EntryPtr> evicted = trim();
@@ -215,6 +227,8 @@ QImage PictureCache::loadHere(const QByteArray &nativePath)
         ++m_counters.decodedHere;
     }
     entry->lastUse = ++m_clock;
+    if (entry->state == Entry::State::Ready)
+        makeCopiesLater(entry);
     std::vector<EntryPtr> evicted = trim();
     lock.unlock();
     if (!evicted.empty()) {

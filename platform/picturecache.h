@@ -101,6 +101,7 @@ private:
         std::int64_t bytes = 0; // the picture and its copies
         std::uint64_t lastUse = 0;
         std::shared_ptr<const ReducedCopies> copies;
+        bool copiesAsked = false; // their making is queued or running
     };
     using EntryPtr = std::shared_ptr<Entry>;
 
@@ -111,7 +112,10 @@ private:
     // Reads the entry with the lock let go meanwhile, then wakes its waiters.
     void readUnlocked(std::unique_lock<std::mutex> &lock, const EntryPtr &entry);
     void readAhead(const EntryPtr &entry);
-    // Starts making the entry's reduced copies on a worker, when worth it.
+    // Starts making the entry's reduced copies on a worker, when worth it
+    // and while it is the window's picture: one merely read ahead may be
+    // stepped over, and stepping quickly over 24-MP pictures, their copies
+    // took a quarter of the processor time.
     void makeCopiesLater(const EntryPtr &entry);
     // Drops what the budget and the few kept behind leave no room for, and
     // gives it to the caller to free outside the lock.

@@ -154,6 +154,15 @@ void TestReadAhead::giantPicturesGetReducedCopiesWithinTheBudget()
     QVERIFY(tight.reducedCopies(giantPath));
     QVERIFY(tight.reducedCopies(giantPath)->copies().empty());
     QCOMPARE(tight.cachedBytes(), giantBytes);
+
+    // Only the window's picture gets them: one read ahead may be stepped over.
+    PictureCache ahead(4 * giantBytes, 2, decoder);
+    ahead.prefetch({giantPath});
+    ahead.waitForReadAhead();
+    QCOMPARE(ahead.cachedBytes(), giantBytes);
+    ahead.LoadPicture(giantPath);
+    ahead.waitForReadAhead();
+    QCOMPARE(ahead.cachedBytes(), giantBytes + copyBytes);
 }
 
 void TestReadAhead::waitsForTheWorkerInsteadOfDecodingTwice()
