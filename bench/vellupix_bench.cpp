@@ -100,13 +100,33 @@ double meanRatio(const std::vector<double> &periods, double baseline)
     return periods.empty() ? std::nan("") : sum / double(periods.size()) / baseline;
 }
 
+// The resident size, with every picture a decoder handed over counted in
+// full: their shared pages are mapped only as they are read, yet all of
+// them are held for as long as the picture is.
 double residentMb()
 {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
+    QFile smaps(QStringLiteral("/proc/self/smaps"));
+    if (!smaps.open(QIODevice::ReadOnly))
         return std::nan("");
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) / 1e6 : std::nan("");
+    double kb = 0;
+    bool picture = false;
+    double size = 0;
+    for (const QByteArray &line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 2)
+            continue;
+        if (!line.endsWith(" kB")) { // a mapping's first line
+            picture = line.contains("memfd:vellupix-picture");
+            size = 0;
+        } else if (fields[0] == "Size:") {
+            size = fields[1].toDouble();
+            if (picture)
+                kb += size;
+        } else if (fields[0] == "Rss:" && !picture) {
+            kb += fields[1].toDouble();
+        }
+    }
+    return kb * 1024 / 1e6;
 }
 
 struct Row

@@ -456,8 +456,10 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
     const std::size_t total = reply.pixelBytes + reply.extraBytes;
     // Shared and read-only: the pages are the decoder's, not copied; the
     // image is marked read-only, so that anything that would write to it
-    // makes its own copy first.
-    void *address = ::mmap(nullptr, total, PROT_READ, MAP_SHARED | MAP_POPULATE, memfd, 0);
+    // makes its own copy first. Not populated: a picture larger than the
+    // window only ever has its shown rows read, and a picture read ahead
+    // and stepped over not even those.
+    void *address = ::mmap(nullptr, total, PROT_READ, MAP_SHARED, memfd, 0);
     ::close(memfd);
     if (address == MAP_FAILED)
         throw std::bad_alloc();
