@@ -181,11 +181,15 @@ void answerPicture(QImage image, SharedPixels &shared)
 int main(int argc, char **argv)
 {
     std::int64_t addressSpace = 0;
+    bool fonts = true;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--address-space=", 16) == 0)
             addressSpace = std::strtoll(argv[i] + 16, nullptr, 10);
         else if (std::strncmp(argv[i], "--display-profile=", 18) == 0)
             colour::setDisplayProfile(QByteArray::fromBase64(QByteArray(argv[i] + 18)));
+        else if (std::strcmp(argv[i], "--no-fonts") == 0)
+            fonts = false; // started for one JPEG, and ended after it
+
     }
     if (::fcntl(proto::kSocketFd, F_GETFD) < 0) {
         std::fputs("vellupix-decoder: started by the viewer only\n", stderr);
@@ -199,7 +203,8 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     formats::registerPlugins();
     loadPlugins();
-    loadFonts();
+    if (fonts)
+        loadFonts();
 
     if (addressSpace > 0)
         sandbox::limitAddressSpace(addressSpace);

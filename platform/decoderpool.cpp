@@ -136,6 +136,11 @@ DecoderPool::DecoderPool(Settings settings)
 DecoderPool::~DecoderPool()
 {
     killAll();
+    {
+        std::lock_guard tidying(m_tidierMutex);
+        if (m_tidier.joinable())
+            m_tidier.join();
+    }
     std::lock_guard lock(m_mutex);
     for (Process &process : m_processes) {
         if (process.pid > 0)
@@ -215,6 +220,8 @@ bool DecoderPool::spawn(Process &process)
         argv.push_back(const_cast<char *>(limit.constData()));
     if (!display.isEmpty() && profile.size() < 100000)
         argv.push_back(const_cast<char *>(profile.constData()));
+    if (process.fontless)
+        argv.push_back(const_cast<char *>("--no-fonts"));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -243,7 +250,7 @@ bool DecoderPool::spawn(Process &process)
     return true;
 }
 
-DecoderPool::Process *DecoderPool::acquire()
+DecoderPool::Process *DecoderPool::acquire(bool jpeg)
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
@@ -251,13 +258,16 @@ DecoderPool::Process *DecoderPool::acquire()
             throw RuntimeError(QStringLiteral("The program is ending."));
         Process *free = nullptr;
         for (Process &process : m_processes) {
-            if (process.busy)
+            // A fontless one that has served its picture is being retired.
+            if (process.busy || (process.fontless && process.pid > 0))
                 continue;
             // One already running is ready sooner than one to be started.
             if (!free || (free->pid < 0 && process.pid > 0))
                 free = &process;
         }
         if (free) {
+            if (free->pid < 0)
+                free->fontless = jpeg && m_started == 0;
             if (free->pid < 0 && !spawn(*free))
                 throw RuntimeError(QStringLiteral("The decoding program \u201c%1\u201d cannot be started (%2).")
                                        .arg(m_settings.program, QString::fromLocal8Bit(std::strerror(errno))));
@@ -270,20 +280,45 @@ DecoderPool::Process *DecoderPool::acquire()
 
 void DecoderPool::release(Process *process)
 {
+    {
+        std::lock_guard lock(m_mutex);
+        // A decoder that died is replaced at once, so that its start overlaps
+        // with whatever the viewer does next.
+        if (process->pid < 0 && !m_ending)
+            spawn(*process);
+        process->busy = false;
+        m_freed.notify_one();
+        if (m_ending || !(process->fontless || m_startWhenIdle))
+            return;
+    }
+    // Retiring the first decoder and starting the others takes milliseconds
+    // that the picture just decoded need not wait for.
+    std::lock_guard tidying(m_tidierMutex);
+    if (m_tidier.joinable())
+        m_tidier.join();
+    m_tidier = std::thread([this] { tidy(); });
+}
+
+void DecoderPool::tidy()
+{
     std::lock_guard lock(m_mutex);
-    // A decoder that died is replaced at once, so that its start overlaps
-    // with whatever the viewer does next.
-    if (process->pid < 0 && !m_ending)
-        spawn(*process);
-    process->busy = false;
-    if (m_startWhenIdle && !m_ending) {
-        m_startWhenIdle = false;
-        for (Process &other : m_processes) {
-            if (other.pid < 0 && !other.busy)
-                spawn(other);
+    if (m_ending)
+        return;
+    for (Process &process : m_processes) {
+        if (process.fontless && process.pid > 0 && !process.busy) {
+            finish(process, true);
+            process.fontless = false;
+            spawn(process);
         }
     }
-    m_freed.notify_one();
+    if (m_startWhenIdle && std::none_of(m_processes.begin(), m_processes.end(), [](const Process &p) { return p.busy; })) {
+        m_startWhenIdle = false;
+        for (Process &process : m_processes) {
+            if (process.pid < 0 && !process.busy)
+                spawn(process);
+        }
+    }
+    m_freed.notify_all();
 }
 
 QString DecoderPool::finish(Process &process, bool kill)
@@ -331,9 +366,13 @@ QImage DecoderPool::LoadOwnPicture(const QByteArray &nativePath)
 
 QImage DecoderPool::decode(int fd, const QString &name, bool own)
 {
+    // Only the first bytes, at an offset: the decoder reads from the start.
+    unsigned char head[3] = {};
+    const bool jpeg = ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) && head[0] == 0xFF && head[1] == 0xD8
+        && head[2] == 0xFF;
     Process *process = nullptr;
     try {
-        process = acquire();
+        process = acquire(jpeg);
     } catch (...) {
         ::close(fd);
         throw;

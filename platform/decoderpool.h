@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <sys/types.h>
@@ -85,14 +86,21 @@ private:
         int socket = -1;
         bool busy = false;
         bool greeted = false; // its Hello was read
+        // Started without fonts for the one JPEG the viewer starts with, and
+        // replaced after it: fonts are only for SVG text, and reading them
+        // took a tenth of the time to the first picture.
+        bool fontless = false;
     };
 
-    Process *acquire();
+    // The very first decoder, asked for a JPEG, starts without fonts.
+    Process *acquire(bool jpeg = false);
     void release(Process *process);
     bool spawn(Process &process); // with m_mutex held
     // Kills and reaps a process, and says how it ended.
     QString finish(Process &process, bool kill);
     QImage roundTrip(Process &process, int fd, const QString &name, bool own);
+    // Retires the fontless decoder and starts the rest, beside the work.
+    void tidy();
     // The cores one more decode may take: those the other busy decoders
     // leave, at least one.
     int coresFree() const;
@@ -103,5 +111,7 @@ private:
     std::vector<Process> m_processes;
     int m_started = 0;
     bool m_startWhenIdle = false; // start() came while a decode was running
+    std::mutex m_tidierMutex;
+    std::thread m_tidier;
     bool m_ending = false;
 };
