@@ -22,6 +22,8 @@
 
 #include <zlib.h>
 
+#include <unistd.h>
+
 using testpictures::errorOf;
 
 namespace {
@@ -118,6 +120,7 @@ private slots:
     void failuresAreReported();
     void damagedFilesAreReported_data();
     void damagedFilesAreReported();
+    void damagedFilesSayNothing();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -427,6 +430,35 @@ void TestFormats::damagedFilesAreReported()
         reported += !error.isEmpty();
     }
     QVERIFY(reported >= 11 - 1); // every cut but perhaps the last
+}
+
+void TestFormats::damagedFilesSayNothing()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("a sanitized decoder keeps its stderr for its reports");
+#endif
+    QString why;
+    if (!encode({"cjxl", "-d", "1", path("patches.png"), path("chatty.jxl")}, &why))
+        QSKIP(qPrintable(why));
+    const QByteArray good = fileContent(path("chatty.jxl"));
+    writeFile(path("cut.jxl"), good.left(good.size() / 2));
+    // The decoders write where this process does, from their start.
+    fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    QFile capture(path("stderr.txt"));
+    QVERIFY(capture.open(QIODevice::ReadWrite | QIODevice::Truncate));
+    ::dup2(capture.handle(), STDERR_FILENO);
+    QString error;
+    {
+        DecoderPool decoders;
+        error = errorOf([&] { decoders.LoadPicture(native(path("cut.jxl"))); });
+    }
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    QVERIFY(!error.isEmpty());
+    capture.seek(0);
+    const QByteArray said = capture.readAll();
+    QVERIFY2(said.isEmpty(), said.constData());
 }
 
 VELLUPIX_TEST_MAIN(TestFormats)
