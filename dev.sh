@@ -21,6 +21,7 @@ packages=(
     libheif-dev libavif-dev libjxl-dev libraw-dev liblcms2-dev libxcb1-dev # HEIF, AVIF, JPEG XL, raw, colour profiles, monitor profile
     libqt6svg6                  # Qt's SVG image plugin
     libheif-examples libavif-bin libjxl-tools imagemagick icc-profiles-free # the format tests make their files
+    libgs-common                # a printer's CMYK profile, for the colour tests
     libseccomp-dev              # decoders confine themselves with a system call filter
 )
 install_missing() {

@@ -482,4 +482,38 @@ QByteArray x11DisplayProfile()
                       xcb_get_property_value_length(property.get()));
 }
 
+bool isCmykProfile(const QByteArray &icc)
+{
+    const Profile profile = openProfile(icc);
+    return !icc.isEmpty() && profile && cmsGetColorSpace(profile.get()) == cmsSigCmykData;
+}
+
+QImage cmykToDisplay(const QImage &cmyk, const QByteArray &icc, bool inverted, const std::function<QImage(QSize)> &allocate)
+{
+    const Display target = display();
+    const Profile own = openProfile(icc);
+    const Profile shown = openProfile(target.icc);
+    if (cmyk.isNull() || !own || !shown || cmsGetColorSpace(own.get()) != cmsSigCmykData)
+        return QImage();
+    // Perceptual, as printers' profiles are made for: their inks reach
+    // colours no monitor shows, and the other way round.
+    const Transform transform(cmsCreateTransform(own.get(), inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, shown.get(),
+                                                 QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TYPE_BGRA_8
+                                                                                                : TYPE_ARGB_8,
+                                                 INTENT_PERCEPTUAL, 0),
+                              &cmsDeleteTransform);
+    if (!transform)
+        return QImage();
+    QImage out = allocate ? allocate(cmyk.size()) : QImage(cmyk.size(), QImage::Format_RGB32);
+    if (out.isNull())
+        return QImage();
+    out.fill(Qt::black); // the opaque alpha bytes the transform leaves alone
+    cmsDoTransformLineStride(transform.get(), cmyk.constBits(), out.bits(), cmsUInt32Number(cmyk.width()),
+                             cmsUInt32Number(cmyk.height()), cmsUInt32Number(cmyk.bytesPerLine()),
+                             cmsUInt32Number(out.bytesPerLine()), 0, 0);
+    if (target.space.isValid())
+        out.setColorSpace(target.space);
+    return out;
+}
+
 } // namespace colour

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <functional>
+
 class QIODevice;
 
 // True colours: a picture's pixels are numbers in its own colour space, and
@@ -34,6 +36,15 @@ QByteArray displayProfile();
 // profile Qt could not parse (the picture then carries none). A picture
 // with neither is given back as it is, at no cost.
 QImage toDisplay(const QImage &image, const QByteArray &lcmsOnly = QByteArray());
+
+// Whether an ICC profile is a printer's, for CMYK pixels.
+bool isCmykProfile(const QByteArray &icc);
+// CMYK pixels (four bytes a pixel, C, M, Y, K, in an RGB32 picture's memory;
+// 255 minus the ink when inverted) turned into the display's colours through
+// their CMYK profile. `allocate`, when given, provides the picture written.
+// Null when the profile is no CMYK profile or LittleCMS refuses it.
+QImage cmykToDisplay(const QImage &cmyk, const QByteArray &icc, bool inverted,
+                     const std::function<QImage(QSize)> &allocate = {});
 
 // The monitor profile an X11 colour-managed desktop publishes on the root
 // window (_ICC_PROFILE), read through the application's own connection.

@@ -68,6 +68,8 @@ struct Header
     int densityUnit = 0;
     int xDensity = 0;
     int yDensity = 0;
+    bool cmyk = false;     // four components, decodable as CMYK
+    bool inverted = false; // Adobe's CMYK, stored as 255 minus the ink
     QByteArray icc;
     QStringList texts; // key, value, key, value...
 };
@@ -110,6 +112,10 @@ void readHeader(const QByteArray &bytes, Header *header)
         setUp(cinfo, bytes);
         header->ok = true;
         header->suitable = takes(cinfo);
+        header->cmyk = cinfo.num_components == 4 && !cinfo.progressive_mode && !cinfo.arith_code
+            && cinfo.data_precision == 8 && cinfo.image_width > 0 && cinfo.image_height > 0
+            && (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK);
+        header->inverted = cinfo.saw_Adobe_marker;
         header->width = int(cinfo.image_width);
         header->height = int(cinfo.image_height);
         header->components = cinfo.num_components;
@@ -155,6 +161,8 @@ bool decodeBand(const QByteArray &bytes, uchar *bits, qsizetype bytesPerLine, co
         setUp(cinfo, bytes);
         if (cinfo.num_components == 3)
             cinfo.out_color_space = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRX : JCS_EXT_XRGB;
+        else if (cinfo.num_components == 4)
+            cinfo.out_color_space = JCS_CMYK;
         jpeg_start_decompress(&cinfo);
         if (band.first > 0)
             jpeg_skip_scanlines(&cinfo, JDIMENSION(band.first));
@@ -198,6 +206,11 @@ std::vector<int> bandStarts(int height, int group, int threads)
     return starts;
 }
 
+// Decodes a picture whose header was read, in bands; its pixels are
+// CMYK bytes for four components.
+QImage decodeIn(const QByteArray &bytes, const Header &header, int threads, qint64 maxBytes, Outcome &result,
+                const std::function<QImage(QSize, QImage::Format)> &allocate);
+
 } // namespace
 
 bool suitable(const QByteArray &bytes)
@@ -219,6 +232,27 @@ QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *ou
     readHeader(bytes, &header);
     if (!header.ok || !header.suitable)
         return QImage();
+    return decodeIn(bytes, header, threads, maxBytes, result, allocate);
+}
+
+QImage decodeCmyk(const QByteArray &bytes, int threads, qint64 maxBytes, bool *inverted)
+{
+    Outcome result = Outcome::Unsuitable;
+    if (bytes.size() < 4 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
+        return QImage();
+    Header header;
+    readHeader(bytes, &header);
+    if (!header.ok || !header.cmyk)
+        return QImage();
+    *inverted = header.inverted;
+    return decodeIn(bytes, header, threads, maxBytes, result, {});
+}
+
+namespace {
+
+QImage decodeIn(const QByteArray &bytes, const Header &header, int threads, qint64 maxBytes, Outcome &result,
+                const std::function<QImage(QSize, QImage::Format)> &allocate)
+{
     if (qint64(header.width) * header.height * 4 > maxBytes)
         return QImage();
     const QSize size(header.width, header.height);
@@ -272,11 +306,13 @@ QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *ou
     }
     for (qsizetype i = 0; i + 1 < header.texts.size(); i += 2)
         image.setText(header.texts.at(i), header.texts.at(i + 1));
-    if (!header.icc.isEmpty())
+    if (!header.icc.isEmpty() && header.components != 4)
         image.setColorSpace(QColorSpace::fromIccProfile(header.icc));
     result = Outcome::Decoded;
     return image;
 }
+
+} // namespace
 
 void prefault(void *begin, std::size_t bytes)
 {

@@ -34,6 +34,13 @@ enum class Outcome {
 QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *outcome = nullptr,
               const std::function<QImage(QSize, QImage::Format)> &allocate = {});
 
+// A CMYK or YCCK JPEG (baseline or extended, 8 bits), decoded in bands
+// into four bytes a pixel, C, M, Y, K, held in an RGB32 picture's memory: for
+// turning into colours with the file's own CMYK profile, which Qt 6.4 cannot
+// do. *inverted says whether the file stores 255 minus the ink, as Adobe's
+// do. Null for any other JPEG, or on any error.
+QImage decodeCmyk(const QByteArray &bytes, int threads, qint64 maxBytes, bool *inverted);
+
 // Whether the bytes are a JPEG this decoder would take (read from the header
 // alone); for the benchmark, which says which path a file takes.
 bool suitable(const QByteArray &bytes);

@@ -69,17 +69,15 @@ void setCoresForDecoding(int cores)
     g_coresForDecoding = std::max(0, cores);
 }
 
-// A JPEG file is decoded in bands on every idle core; whatever the banded decoder
-// does not take (or fails on) goes through the reader as before, so that the
-// pictures and the error reports stay exactly the reader's.
-static QImage readJpegInBands(QImageReader &reader, const PixelStore &store)
+// The whole of the file behind a reader, or empty.
+static QByteArray wholeFile(QImageReader &reader)
 {
     auto *file = qobject_cast<QFile *>(reader.device());
     if (!file || file->handle() < 0)
-        return QImage();
+        return QByteArray();
     struct stat st;
     if (::fstat(file->handle(), &st) != 0 || st.st_size <= 0 || st.st_size > kAllocationLimitBytes)
-        return QImage();
+        return QByteArray();
     // pread, not a mapping: a file cut short meanwhile must not bring the
     // process down with SIGBUS.
     QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
@@ -89,17 +87,31 @@ static QImage readJpegInBands(QImageReader &reader, const PixelStore &store)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return QImage();
+            return QByteArray();
         if (got == 0)
             break;
         filled += got;
     }
     bytes.truncate(filled);
+    return bytes;
+}
+
+static int coresFor(QSize size)
+{
     // Below a megapixel, starting threads costs about what they save.
-    const QSize size = reader.size();
     const int given = g_coresForDecoding;
-    const int threads = std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : given > 0 ? given : idleCores();
-    QImage image = jpegbands::decode(bytes, threads, kAllocationLimitBytes, nullptr, store);
+    return std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : given > 0 ? given : idleCores();
+}
+
+// A JPEG file is decoded in bands on every idle core; whatever the banded decoder
+// does not take (or fails on) goes through the reader as before, so that the
+// pictures and the error reports stay exactly the reader's.
+static QImage readJpegInBands(QImageReader &reader, const PixelStore &store)
+{
+    const QByteArray bytes = wholeFile(reader);
+    if (bytes.isEmpty())
+        return QImage();
+    QImage image = jpegbands::decode(bytes, coresFor(reader.size()), kAllocationLimitBytes, nullptr, store);
     if (image.isNull())
         return image;
     image = jpegbands::oriented(image, reader.transformation());
@@ -111,13 +123,49 @@ static QImage readJpegInBands(QImageReader &reader, const PixelStore &store)
 
 namespace {
 // A picture as its file holds it: its own pixels, tagged with their colour
-// space, or with a profile only LittleCMS understands beside them.
+// space, or with a profile only LittleCMS understands beside them; or CMYK
+// bytes with their printer's profile.
 struct Decoded
 {
     QImage image;
     QByteArray lcmsOnly;
+    bool cmyk = false;
+    bool inverted = false; // CMYK stored as 255 minus the ink
 };
 } // namespace
+
+// A CMYK JPEG with a printer's profile: Qt's reader would turn it into RGB
+// by a rule of thumb, after which no profile applies. Its own CMYK pixels
+// are decoded instead, for LittleCMS to turn into colours.
+static Decoded readCmykJpeg(QImageReader &reader)
+{
+    const QByteArray icc = colour::embeddedProfile(reader.device(), "jpeg");
+    if (!colour::isCmykProfile(icc))
+        return Decoded();
+    Decoded decoded;
+    decoded.image = jpegbands::decodeCmyk(wholeFile(reader), coresFor(reader.size()), kAllocationLimitBytes,
+                                          &decoded.inverted);
+    if (decoded.image.isNull())
+        return Decoded();
+    decoded.image = jpegbands::oriented(decoded.image, reader.transformation());
+    decoded.lcmsOnly = icc;
+    decoded.cmyk = true;
+    return decoded;
+}
+
+// A decoded picture in the display's colours.
+static QImage shownColours(const Decoded &decoded, const PixelStore &store = {})
+{
+    if (decoded.cmyk) {
+        QImage shown = colour::cmykToDisplay(decoded.image, decoded.lcmsOnly, decoded.inverted,
+                                             [&](QSize size) { return store ? store(size, QImage::Format_RGB32)
+                                                                            : QImage(size, QImage::Format_RGB32); });
+        if (shown.isNull())
+            throw std::bad_alloc();
+        return shown;
+    }
+    return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+}
 
 static Decoded readFrom(QImageReader &reader, const QString &name, const PixelStore &store = {})
 {
@@ -164,6 +212,11 @@ static Decoded readFrom(QImageReader &reader, const QString &name, const PixelSt
         if (format == "jpeg") {
             image = readJpegInBands(reader, store);
             read = !image.isNull();
+            if (!read) {
+                Decoded cmyk = readCmykJpeg(reader);
+                if (cmyk.cmyk)
+                    return cmyk;
+            }
         }
         if (!read) {
             // Qt's JPEG handler writes every pixel into an image of the right
@@ -273,8 +326,7 @@ static Decoded decodeOpenFile(int fd, const QString &name, const PixelStore &sto
 
 QImage decodePictureFile(int fd, const QString &name, const PixelStore &store)
 {
-    const Decoded decoded = decodeOpenFile(fd, name, store);
-    return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+    return shownColours(decodeOpenFile(fd, name, store), store);
 }
 
 QString displayedName(const QByteArray &nativePath)
@@ -300,8 +352,7 @@ static Decoded decodeFile(const QByteArray &nativePath, FileStamp *stamp)
 
 QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
 {
-    const Decoded decoded = decodeFile(nativePath, stamp);
-    return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+    return shownColours(decodeFile(nativePath, stamp));
 }
 
 static QImage ownPixels(const Decoded &decoded)
@@ -309,7 +360,7 @@ static QImage ownPixels(const Decoded &decoded)
     // A profile Qt cannot carry would be lost on the way to the encoder:
     // then the colours as shown are the closest a file can keep.
     if (!decoded.lcmsOnly.isEmpty())
-        return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+        return shownColours(decoded);
     return decoded.image;
 }
 
