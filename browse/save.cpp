@@ -36,8 +36,10 @@ void Browsing::Save_Click()
         // and leaves the target as it was.
         const QString fileName = dialog.FileName;
         auto cancellation = std::make_shared<picture::SaveCancellation>();
-        m_patience.run(
-            displayName(fileName), [shown, fileName, cancellation] { picture::SavePicture(shown, fileName, cancellation.get()); },
-            Patience::Activity::Writing, [cancellation] { return cancellation->cancel(); });
+        const auto write = [shown, fileName, cancellation] {
+            picture::SavePicture(shown, fileName, cancellation.get());
+        };
+        m_patience.run(displayName(fileName), write, Patience::Activity::Writing,
+                       [cancellation] { return cancellation->cancel(); });
     });
 }
