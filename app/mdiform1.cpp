@@ -74,6 +74,12 @@ MDIForm1::MDIForm1(Dialogs &dialogs, Decoding decoding, QWidget *parent)
     m_patience = std::make_unique<Patience>(m_dialogs, this);
     m_cache->setWait([this](const QString &name, const std::function<bool()> &done) { m_patience->wait(name, done); });
     m_form1 = std::make_unique<Form1>(*m_area, m_dialogs);
+    // The working folder, listed when a step comes before any Open, is read
+    // as Open reads its folder: a mount that stopped answering must not
+    // freeze the window.
+    m_form1->setFolderReader([this](const QString &folder) {
+        return m_patience->run(displayName(folder), [folder] { return FileListBox::readFolder(folder); });
+    });
     m_about = std::make_unique<FrmAbout>(*m_area);
     m_browsing = std::make_unique<Browsing>(m_module1, *m_form1, *m_statusBar, m_report, *m_cache, *m_patience);
     m_zoom = std::make_unique<Zoom>(*m_form1, m_report, *m_cache);

@@ -62,11 +62,19 @@ void Form1::load()
             m_mouseEvents->Form_MouseMove(e);
     };
     connect(&w->Timer1, &QTimer::timeout, this, &Form1::timer1Ticked);
+    w->File1.setReader(m_folderReader);
 
     QMdiSubWindow *sub = m_child.load(w, false);
     m_mousePointer = 0;
     sub->showMaximized();
     emit loaded();
+}
+
+void Form1::setFolderReader(FileListBox::Reader reader)
+{
+    m_folderReader = std::move(reader);
+    if (m_child.isLoaded())
+        window().File1.setReader(m_folderReader);
 }
 
 void Form1::Show()

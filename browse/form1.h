@@ -93,6 +93,8 @@ public:
     std::int32_t ScalY = 0;
 
     void setMouseEvents(Form1MouseEvents *events) { m_mouseEvents = events; }
+    // How File1 reads its folder, in every loading of the window.
+    void setFolderReader(FileListBox::Reader reader);
 
 signals:
     void timer1Ticked(); // Timer1's period has passed
@@ -104,6 +106,7 @@ private:
     ChildWindow m_child;
     Dialogs &m_dialogs;
     Form1MouseEvents *m_mouseEvents = nullptr;
+    FileListBox::Reader m_folderReader;
     int m_mousePointer = 0;
     QCursor m_mouseIcon;
 };

@@ -1,11 +1,15 @@
 #include "browse/browsing.h"
 
 #include "browse/form1.h"
+#include "platform/filelist.h"
+#include "platform/patience.h"
 #include "platform/picture.h"
 #include "platform/picturecache.h"
 #include "platform/runtimeerror.h"
 
 #include <QColorSpace>
+
+#include <memory>
 
 void Browsing::Save_Click()
 {
@@ -27,6 +31,15 @@ void Browsing::Save_Click()
             } catch (const RuntimeError &) {
             }
         }
-        picture::SavePicture(shown, dialog.FileName);
+        // Written away from the window thread: a file system that stalls
+        // must not freeze the window. Given up on, the write finishes alone
+        // and leaves the target as it was.
+        const QString fileName = dialog.FileName;
+        auto cancellation = std::make_shared<picture::SaveCancellation>();
+        const auto write = [shown, fileName, cancellation] {
+            picture::SavePicture(shown, fileName, cancellation.get());
+        };
+        m_patience.run(displayName(fileName), write, Patience::Activity::Writing,
+                       [cancellation] { return cancellation->cancel(); });
     });
 }

@@ -16,12 +16,14 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <optional>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -104,6 +106,110 @@ void completeColourTable(QImage &image)
         image.setColorTable(table);
     }
 }
+
+// Starts decoders, all from one thread that lives as long as the process.
+// A decoder is told to die with the thread that started it (the kernel's
+// notion of its parent), and the threads that ask for decodes come and go:
+// a worker pool's idle thread ends after a while.
+class Launcher
+{
+public:
+    static Launcher &instance()
+    {
+        static Launcher *launcher = new Launcher; // never ends, never freed
+        return *launcher;
+    }
+
+    // The decoder's pid, or -1 with errno set.
+    pid_t launch(const char *program, char *const argv[], int childEnd)
+    {
+        Request request{program, argv, childEnd};
+        std::unique_lock lock(m_mutex);
+        m_queue.push_back(&request);
+        m_wake.notify_all();
+        m_wake.wait(lock, [&] { return request.done; });
+        errno = request.error;
+        return request.pid;
+    }
+
+private:
+    struct Request
+    {
+        const char *program;
+        char *const *argv;
+        int childEnd;
+        pid_t pid = -1;
+        int error = 0;
+        bool done = false;
+    };
+
+    Launcher()
+    {
+        std::thread([this] {
+            std::unique_lock lock(m_mutex);
+            for (;;) {
+                m_wake.wait(lock, [&] { return !m_queue.empty(); });
+                Request *request = m_queue.front();
+                m_queue.pop_front();
+                lock.unlock();
+                request->pid = start(request->program, request->argv, request->childEnd, request->error);
+                lock.lock();
+                request->done = true;
+                m_wake.notify_all();
+            }
+        }).detach();
+    }
+
+    static pid_t start(const char *program, char *const argv[], int childEnd, int &error)
+    {
+        const pid_t viewer = ::getpid();
+        // The child shares this process's memory until it execs, so no
+        // handler of ours may run in it: every signal stays blocked until
+        // the child has put the handlers back to their defaults.
+        sigset_t all, previous;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+        volatile int execError = 0;
+        const pid_t pid = ::vfork();
+        if (pid == 0) {
+            // System calls only from here on: nothing that allocates or
+            // takes a lock another thread of the viewer may hold.
+            for (int sig = 1; sig < NSIG; ++sig) {
+                struct sigaction action;
+                if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler != SIG_IGN
+                    && action.sa_handler != SIG_DFL) {
+                    action.sa_handler = SIG_DFL;
+                    action.sa_flags = 0;
+                    ::sigaction(sig, &action, nullptr);
+                }
+            }
+            // A decoder outlives a viewer that crashed or was killed only
+            // by being killed with it. The viewer may be gone already.
+            if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != viewer)
+                ::_exit(127);
+            sigset_t none;
+            sigemptyset(&none);
+            if (::dup2(childEnd, proto::kSocketFd) < 0 || ::sigprocmask(SIG_SETMASK, &none, nullptr) != 0) {
+                execError = errno;
+                ::_exit(127);
+            }
+            ::execve(program, argv, environ);
+            execError = errno;
+            ::_exit(127);
+        }
+        error = pid < 0 ? errno : execError;
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (pid > 0 && error != 0) {
+            ::waitpid(pid, nullptr, 0);
+            return -1;
+        }
+        return pid;
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Request *> m_queue;
+};
 
 } // namespace
 
@@ -224,19 +330,8 @@ bool DecoderPool::spawn(Process &process)
         argv.push_back(const_cast<char *>("--no-fonts"));
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, childEnd, proto::kSocketFd);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const pid_t pid = Launcher::instance().launch(program.constData(), argv.data(), childEnd);
+    const int failed = pid < 0 ? errno : 0;
     ::close(childEnd);
     if (failed) {
         ::close(ends[0]);

@@ -64,8 +64,17 @@ void DirListBox::check(const QString &path)
 
 FileListBox::FileListBox() : m_path(QDir::currentPath()) { }
 
+static std::function<void(const QString &)> g_beforeReading;
+
+void FileListBox::setBeforeReadingForTesting(std::function<void(const QString &path)> hook)
+{
+    g_beforeReading = std::move(hook);
+}
+
 std::vector<FileListBox::Entry> FileListBox::readFolder(const QString &path)
 {
+    if (g_beforeReading)
+        g_beforeReading(path);
     const QByteArray native = QFile::encodeName(path.isEmpty() ? QStringLiteral("/") : path);
     DIR *dir = ::opendir(native.constData());
     if (!dir)
@@ -109,7 +118,7 @@ std::vector<FileListBox::Entry> FileListBox::readFolder(const QString &path)
 
 void FileListBox::setPath(const QString &path)
 {
-    setPath(path, readFolder(path));
+    setPath(path, m_reader ? m_reader(path) : readFolder(path));
 }
 
 void FileListBox::setPath(const QString &path, std::vector<Entry> entries)

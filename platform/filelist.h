@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // Joins a folder and a file name into the native path that is opened. A folder
@@ -52,7 +53,12 @@ public:
         QString key;
     };
 
+    // How a folder is read: readFolder, or a way that runs it elsewhere.
+    using Reader = std::function<std::vector<Entry>(const QString &path)>;
+
     FileListBox(); // starts at the process's working directory, listed on first use
+    // The window's lists read their folder away from the window thread.
+    void setReader(Reader reader) { m_reader = std::move(reader); }
 
     const QString &Path() const { return m_path; }
     // Reads the folder anew; raises the run-time error when it cannot be read.
@@ -75,11 +81,14 @@ public:
 
     // Lists a folder without touching any list: the same reading and order.
     static std::vector<Entry> readFolder(const QString &path);
+    // For tests of slow file systems: runs before every folder is read.
+    static void setBeforeReadingForTesting(std::function<void(const QString &path)> hook);
 
 private:
     void ensureListed();
 
     QString m_path;
+    Reader m_reader;
     std::vector<Entry> m_entries;
     bool m_listed = false;
     std::int32_t m_listIndex = -1;

@@ -14,12 +14,18 @@ void Patience::wake()
         QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
 }
 
-QString Patience::unexpectedFailure(const QString &name)
+static QString verb(Patience::Activity activity)
 {
-    return QStringLiteral("Reading \u201c%1\u201d failed.").arg(name);
+    return activity == Patience::Activity::Writing ? QStringLiteral("Writing") : QStringLiteral("Reading");
 }
 
-void Patience::wait(const QString &name, const std::function<bool()> &done)
+QString Patience::unexpectedFailure(const QString &name, Activity activity)
+{
+    return QStringLiteral("%1 \u201c%2\u201d failed.").arg(verb(activity), name);
+}
+
+void Patience::wait(const QString &name, const std::function<bool()> &done, Activity activity,
+                    const std::function<bool()> &giveUp)
 {
     if (done())
         return;
@@ -48,8 +54,9 @@ void Patience::wait(const QString &name, const std::function<bool()> &done)
             guard.busy = true;
         }
         if (elapsed >= kBoxAfter) {
-            if (m_dialogs.ShowWaiting(m_window, QStringLiteral("Reading \u201c%1\u201d\u2026").arg(name), done))
-                throw RuntimeError(QStringLiteral("Reading \u201c%1\u201d was cancelled.").arg(name));
+            const QString prompt = QStringLiteral("%1 \u201c%2\u201d\u2026").arg(verb(activity), name);
+            if (m_dialogs.ShowWaiting(m_window, prompt, done) && (!giveUp || giveUp()))
+                throw RuntimeError(QStringLiteral("%1 \u201c%2\u201d was cancelled.").arg(verb(activity), name));
             continue;
         }
         // Input stays queued and runs after the command, in order.

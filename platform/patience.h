@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <type_traits>
 
 class Dialogs;
 class QWidget;
@@ -24,17 +25,24 @@ public:
     static constexpr std::chrono::milliseconds kBusyPointerAfter{300};
     static constexpr std::chrono::milliseconds kBoxAfter{1000};
 
+    // What the box says is being done to the file or folder NAME.
+    enum class Activity { Reading, Writing };
+
     Patience(Dialogs &dialogs, QWidget *window) : m_dialogs(dialogs), m_window(window) { }
 
     // Returns once done() holds. Raises the run-time error "Reading “NAME”
-    // was cancelled." when the user gives up; the work is then abandoned, not
-    // waited for.
-    void wait(const QString &name, const std::function<bool()> &done);
+    // was cancelled." (or "Writing …") when the user gives up; the work is
+    // then abandoned, not waited for. giveUp, when given, is asked first: it
+    // answers false when the work can no longer be given up on (a write that
+    // is replacing its target), and the wait then goes on.
+    void wait(const QString &name, const std::function<bool()> &done, Activity activity = Activity::Reading,
+              const std::function<bool()> &giveUp = {});
     // Runs work on a thread of its own and waits for it as wait() does; its
     // result or its run-time error is the caller's. Given up on, the work
     // finishes alone, so it must own everything it touches.
     template <typename Work>
-    auto run(const QString &name, Work work) -> decltype(work());
+    auto run(const QString &name, Work work, Activity activity = Activity::Reading,
+             const std::function<bool()> &giveUp = {}) -> decltype(work());
 
     // True while a wait is on: events that would start a command (the slide
     // show's tick) are dropped meanwhile.
@@ -44,7 +52,7 @@ public:
     static void wake();
 
 private:
-    static QString unexpectedFailure(const QString &name);
+    static QString unexpectedFailure(const QString &name, Activity activity);
 
     Dialogs &m_dialogs;
     QWidget *m_window;
@@ -52,29 +60,37 @@ private:
 };
 
 template <typename Work>
-auto Patience::run(const QString &name, Work work) -> decltype(work())
+auto Patience::run(const QString &name, Work work, Activity activity, const std::function<bool()> &giveUp)
+    -> decltype(work())
 {
     using Result = decltype(work());
+    using Kept = std::conditional_t<std::is_void_v<Result>, bool, Result>;
     struct State
     {
         std::atomic<bool> done{false};
-        std::optional<Result> result;
+        std::optional<Kept> result;
         std::optional<QString> error;
     };
     auto state = std::make_shared<State>();
-    std::thread([state, name, work = std::move(work)]() mutable {
+    std::thread([state, name, activity, work = std::move(work)]() mutable {
         try {
-            state->result.emplace(work());
+            if constexpr (std::is_void_v<Result>) {
+                work();
+                state->result.emplace(true);
+            } else {
+                state->result.emplace(work());
+            }
         } catch (const RuntimeError &error) {
             state->error = error.description();
         } catch (...) {
-            state->error = unexpectedFailure(name);
+            state->error = unexpectedFailure(name, activity);
         }
         state->done = true;
         wake();
     }).detach();
-    wait(name, [state] { return state->done.load(); });
+    wait(name, [state] { return state->done.load(); }, activity, giveUp);
     if (state->error)
         throw RuntimeError(*state->error);
-    return std::move(*state->result);
+    if constexpr (!std::is_void_v<Result>)
+        return std::move(*state->result);
 }

@@ -386,7 +386,19 @@ QByteArray formatForFileName(const QString &fileName)
     return "bmp";
 }
 
-void SavePicture(const QImage &picture, const QString &fileName)
+bool SaveCancellation::cancel()
+{
+    int writing = Writing;
+    return m_state.compare_exchange_strong(writing, Cancelled) || writing == Cancelled;
+}
+
+bool SaveCancellation::proceed()
+{
+    int writing = Writing;
+    return m_state.compare_exchange_strong(writing, Replacing);
+}
+
+void SavePicture(const QImage &picture, const QString &fileName, SaveCancellation *cancellation)
 {
     if (picture.isNull())
         throw RuntimeError(QStringLiteral("There is no picture to save."));
@@ -420,6 +432,12 @@ void SavePicture(const QImage &picture, const QString &fileName)
         file.cancelWriting();
         throw RuntimeError(QStringLiteral("\u201c%1\u201d cannot be written as %2 (%3).")
                                .arg(name, QString::fromLatin1(format.toUpper()), failure));
+    }
+    if (g_beforeOpen)
+        g_beforeOpen(QFile::encodeName(fileName));
+    if (cancellation && !cancellation->proceed()) {
+        file.cancelWriting();
+        throw RuntimeError(QStringLiteral("Writing \u201c%1\u201d was cancelled.").arg(name));
     }
     if (!file.commit())
         throw RuntimeError(QStringLiteral("\u201c%1\u201d cannot be written (%2).").arg(name, file.errorString()));

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -62,16 +63,33 @@ void setCoresForDecoding(int cores);
 // How the loader's messages name a file.
 QString displayedName(const QByteArray &nativePath);
 
-// For tests of slow file systems: runs before every file is opened.
+// For tests of slow file systems: runs before every file is opened, and
+// before a saved file, complete, replaces its target.
 void setBeforeOpenForTesting(std::function<void(const QByteArray &nativePath)> hook);
+
+// Lets the thread that waits for a save on another thread give it up. The
+// save asks, once its file is complete, whether it may replace the target:
+// given up on before that, it never does; asked after, it is too late.
+class SaveCancellation
+{
+public:
+    // From the waiting thread; false when the target is being replaced.
+    bool cancel();
+    // From the saving thread, once: true when the target may be replaced.
+    bool proceed();
+
+private:
+    enum State { Writing, Cancelled, Replacing };
+    std::atomic<int> m_state{Writing};
+};
 
 // Writes a picture in the encoding its name's suffix asks for (a name without
 // a known suffix is written as a bitmap). The file is written beside the
-// target and renamed over it only when complete, so a failing write leaves
-// an existing file as it was. The picture's colour profile goes with it
-// where the encoding can hold one (JPEG, PNG, TIFF, WebP); in the others it
-// is written in sRGB, what a file without a profile is taken for.
-void SavePicture(const QImage &picture, const QString &fileName);
+// target and renamed over it only when complete, so a failing or cancelled
+// write leaves an existing file as it was. The picture's colour profile goes
+// with it where the encoding can hold one (JPEG, PNG, TIFF, WebP); in the
+// others it is written in sRGB, what a file without a profile is taken for.
+void SavePicture(const QImage &picture, const QString &fileName, SaveCancellation *cancellation = nullptr);
 
 // The encoding SavePicture chooses for a name.
 QByteArray formatForFileName(const QString &fileName);

@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <seccomp.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -84,10 +85,14 @@ static bool applySeccomp()
     failures += seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(statx), 1,
                                  SCMP_A2(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH))
         != 0;
-    // Memory.
-    for (int call : {SCMP_SYS(mmap), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(mprotect), SCMP_SYS(madvise),
-                     SCMP_SYS(brk)})
+    // Memory, but none that can be executed: code that a subverted decoder
+    // writes stays data. Every library is mapped before the filter is in
+    // force, and a JIT (PCRE2's, under QRegularExpression) falls back to
+    // interpreting when executable memory is refused.
+    for (int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(madvise), SCMP_SYS(brk)})
         allow(call);
+    for (int call : {SCMP_SYS(mmap), SCMP_SYS(mprotect)})
+        failures += seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 1, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) != 0;
     // Threads (Qt converts large pictures on a thread pool; libheif and
     // libjxl decode on threads), their waiting, and the eventfd with which
     // Qt gives every thread its wake-up.

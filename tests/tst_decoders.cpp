@@ -1,10 +1,12 @@
 // Decoding in processes of their own: the answers are the in-process
 // loader's, a decoder that crashes, hangs or swells costs one error report,
-// a confined decoder can open nothing, a stalled read neither freezes the
-// window nor holds up Exit, and no failure of a decode escapes its report.
+// a confined decoder can open nothing, a stalled read, listing or save
+// neither freezes the window nor holds up Exit, no failure of a decode
+// escapes its report, and no decoder outlives its viewer.
 
 #include "platform/picturecache.h"
 #include "platform/decoderpool.h"
+#include "platform/filelist.h"
 #include "platform/formats/formats.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
@@ -20,10 +22,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
+
+#include <signal.h>
 
 using namespace std::chrono_literals;
 
@@ -93,8 +98,10 @@ bool kernelFiltersSystemCalls()
     return status.open(QIODevice::ReadOnly) && status.readAll().contains("\nSeccomp:");
 }
 
-// Holds every open of a file named "b stalled.png" until released, as a file
-// system that stopped answering would.
+// Holds every open of a file named "b stalled.png", every save that would
+// replace one, and every listing of a folder named "stalled", until
+// released, as a file system that stopped answering would. Ten seconds at
+// most, so that a read on the window thread fails a test, not hangs it.
 std::atomic<bool> g_stalling{false};
 
 struct Stall
@@ -104,12 +111,63 @@ struct Stall
     // Installed once: a hook is not to be replaced while a read runs it.
     static void install()
     {
-        picture::setBeforeOpenForTesting([](const QByteArray &path) {
-            while (g_stalling && path.endsWith("/b stalled.png"))
-                std::this_thread::sleep_for(5ms);
-        });
+        picture::setBeforeOpenForTesting([](const QByteArray &path) { hold(path.endsWith("/b stalled.png")); });
+        FileListBox::setBeforeReadingForTesting([](const QString &path) { hold(path.endsWith(QStringLiteral("/stalled"))); });
+    }
+    static void hold(bool stalled)
+    {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (stalled && g_stalling && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(5ms);
     }
 };
+
+// Counts the paints of a widget that something asks to repaint all along,
+// as an uncovered window would be.
+struct Repaints : QObject
+{
+    int paints = 0;
+    QTimer dirty;
+    explicit Repaints(QWidget &widget)
+    {
+        widget.installEventFilter(this);
+        QObject::connect(&dirty, &QTimer::timeout, &widget, [&widget] { widget.update(); });
+        dirty.start(20);
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// The processes whose parent is pid.
+QList<pid_t> childrenOf(pid_t pid)
+{
+    QList<pid_t> children;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t candidate = pid_t(entry.toInt(&number));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray fields = stat.readAll();
+        const QList<QByteArray> after = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
+        if (after.size() > 1 && after[1].toInt() == pid)
+            children << candidate;
+    }
+    return children;
+}
+
+// Gone, or dead and waiting only to be reaped.
+bool ended(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray fields = stat.readAll();
+    return fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z";
+}
 
 // A folder of a.png, then the given file, then c.png.
 struct Folder
@@ -142,6 +200,11 @@ private slots:
     void stalledReadKeepsTheWindowAnswering();
     void exitEndsTheProcessDespiteAStall();
     void anyFailureOfADecodeIsReported();
+    void stalledListingKeepsTheWindowAnswering_data();
+    void stalledListingKeepsTheWindowAnswering();
+    void stalledSaveCancelledLeavesTheTarget();
+    void slideShowTicksAreDroppedWhileACommandWaits();
+    void decodersDieWithTheViewer();
 };
 
 void TestDecoders::answersAsTheLoaderDoes()
@@ -224,7 +287,7 @@ void TestDecoders::confinedDecoderOpensNothing()
     DecoderPool pool(misbehaving());
     const QString error = outcome([&] { return pool.LoadPicture(QFile::encodeName(escape)); }).error;
     QCOMPARE(error, QStringLiteral("open refused (Operation not permitted); socket refused (Operation not permitted); "
-                                   "fork refused (Operation not permitted)"));
+                                   "fork refused (Operation not permitted); mprotect exec refused (Operation not permitted)"));
 }
 
 void TestDecoders::stalledReadKeepsTheWindowAnswering()
@@ -233,24 +296,7 @@ void TestDecoders::stalledReadKeepsTheWindowAnswering()
     FrameFixture f;
     Stall stall; // let go before the frame, which waits for its reads
     f.open(folder.a);
-    QWidget &window = f.form1().window();
-
-    // Something asks for a repaint all along, as an uncovered window would.
-    int paints = 0;
-    struct PaintCounter : QObject
-    {
-        int *paints;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            *paints += event->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
-    counter.paints = &paints;
-    window.installEventFilter(&counter);
-    QTimer dirty;
-    QObject::connect(&dirty, &QTimer::timeout, &window, [&] { window.update(); });
-    dirty.start(20);
+    Repaints repaints(f.form1().window());
 
     int paintsBeforeBox = -1;
     bool busyPointer = false;
@@ -258,7 +304,7 @@ void TestDecoders::stalledReadKeepsTheWindowAnswering()
     QElapsedTimer clock;
     f.dialogs.cancelWaiting = 1;
     f.dialogs.whileWaiting = [&] {
-        paintsBeforeBox = paints;
+        paintsBeforeBox = repaints.paints;
         busyPointer = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
         boxAfterMs = clock.elapsed();
     };
@@ -341,6 +387,134 @@ void TestDecoders::anyFailureOfADecodeIsReported()
              QStringLiteral("The picture \u201c%1\u201d could not be loaded.").arg(folder.middle));
 }
 
+void TestDecoders::stalledListingKeepsTheWindowAnswering_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::newRow("Open's folder") << true;
+    // The picture window lists the working folder on the first step.
+    QTest::newRow("working folder, before any Open") << false;
+}
+
+void TestDecoders::stalledListingKeepsTheWindowAnswering()
+{
+    QFETCH(bool, open);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("stalled"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString a = testpictures::write(folder, QStringLiteral("a.png"), QSize(40, 30), Qt::red);
+    testpictures::write(folder, QStringLiteral("b.png"), QSize(30, 20), Qt::green);
+    FrameFixture f;
+    Stall stall;
+    Repaints repaints(*f.frame);
+    int paintsBeforeBox = -1;
+    f.dialogs.cancelWaiting = 1;
+    f.dialogs.whileWaiting = [&] { paintsBeforeBox = repaints.paints; };
+    if (open) {
+        f.open(a);
+    } else {
+        QDir::setCurrent(folder);
+        f.frame->Next_picture_Click();
+    }
+    QCOMPARE(f.dialogs.waitingBoxes, QStringList{QStringLiteral("Reading \u201c%1\u201d\u2026").arg(folder)});
+    QVERIFY(paintsBeforeBox > 0);
+    QCOMPARE(f.lastBox().prompt, QStringLiteral("%1Reading \u201c%2\u201d was cancelled.")
+                                     .arg(open ? QStringLiteral("Error!") : QStringLiteral("Error:"), folder));
+}
+
+void TestDecoders::stalledSaveCancelledLeavesTheTarget()
+{
+    Folder folder(QStringLiteral("b.png"), QByteArray());
+    const QString target = folder.dir.filePath(QStringLiteral("b stalled.png"));
+    testpictures::writeText(target, "kept");
+    const QStringList before = QDir(folder.dir.path()).entryList(QDir::Files);
+    FrameFixture f;
+    f.open(folder.a);
+    {
+        Stall stall;
+        f.dialogs.files.append(target);
+        f.dialogs.cancelWaiting = 1;
+        f.frame->Save_Click();
+        QCOMPARE(f.dialogs.waitingBoxes, QStringList{QStringLiteral("Writing \u201c%1\u201d\u2026").arg(target)});
+        QCOMPARE(f.lastBox().prompt, QStringLiteral("Error Ocurred:Writing \u201c%1\u201d was cancelled.").arg(target));
+    }
+    // The write, let go, finds itself given up on.
+    const auto contents = [&] {
+        QFile file(target);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QVERIFY(!QTest::qWaitFor([&] { return contents() != "kept"; }, 500));
+    QCOMPARE(QDir(folder.dir.path()).entryList(QDir::Files), before);
+}
+
+void TestDecoders::slideShowTicksAreDroppedWhileACommandWaits()
+{
+    Folder folder(QStringLiteral("b stalled.png"), QByteArray());
+    FrameFixture f;
+    f.open(folder.a);
+    Stall stall;
+    f.form1().Timer1().setInterval(20); // some fifty ticks fall before the box
+    f.frame->Auto_Play_Click();
+    int indexAtBox = -1;
+    f.dialogs.cancelWaiting = 1;
+    f.dialogs.whileWaiting = [&] {
+        indexAtBox = f.module1().Index;
+        f.frame->Stop_AutoPlay_Click();
+    };
+    f.frame->Next_picture_Click();
+    // A tick let in would have stepped on, and round to the stalled file again.
+    QCOMPARE(f.dialogs.waitingBoxes.size(), 1);
+    QCOMPARE(indexAtBox, 1);
+    QCoreApplication::processEvents(); // nothing was kept for after the wait
+    QCOMPARE(f.module1().Index, 1);
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+}
+
+// In a process of its own: a decoder started from a thread that has ended
+// is kept, then hangs on a picture. The parent kills this process.
+static int holdHangingDecoder(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    DecoderPool::Settings settings = misbehaving();
+    settings.deadline = 60s;
+    DecoderPool pool(settings);
+    std::thread([&] { pool.start(); }).join();
+    QTemporaryDir dir;
+    const QString hang = dir.filePath(QStringLiteral("hang.png"));
+    testpictures::writeText(hang, "VELLUPIX-TEST hang");
+    std::thread([&] {
+        const Outcome o = outcome([&] { return pool.LoadPicture(QFile::encodeName(hang)); });
+        std::printf("answered: %s\n", qPrintable(o.error));
+        std::fflush(stdout);
+    }).detach();
+    std::this_thread::sleep_for(1s); // for the request to reach the decoder
+    std::printf("started %d\nready\n", pool.started());
+    std::fflush(stdout);
+    for (;;)
+        std::this_thread::sleep_for(1s);
+}
+
+void TestDecoders::decodersDieWithTheViewer()
+{
+    QProcess viewer;
+    viewer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-hanging-decoder")});
+    QVERIFY(viewer.waitForStarted());
+    QByteArray said;
+    while (!said.contains("ready\n") && viewer.waitForReadyRead(20000))
+        said += viewer.readAllStandardOutput();
+    const QList<pid_t> decoders = childrenOf(pid_t(viewer.processId()));
+    ::kill(pid_t(viewer.processId()), SIGKILL);
+    viewer.waitForFinished();
+    QElapsedTimer clock;
+    clock.start();
+    const bool gone = QTest::qWaitFor([&] { return std::all_of(decoders.begin(), decoders.end(), ended); }, 1000);
+    qInfo("the decoder ended %lld ms after the viewer", clock.elapsed());
+    for (pid_t decoder : decoders)
+        ::kill(decoder, SIGKILL);
+    QVERIFY2(said.contains("started 1\nready\n"), said.constData());
+    QCOMPARE(decoders.size(), 1);
+    QVERIFY(gone);
+}
+
 int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -351,6 +525,8 @@ int main(int argc, char *argv[])
     Stall::install();
     if (argc == 2 && QByteArray(argv[1]) == "--exit-while-stalled")
         return exitWhileStalled(argc, argv);
+    if (argc == 2 && QByteArray(argv[1]) == "--hold-hanging-decoder")
+        return holdHangingDecoder(argc, argv);
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_DontUseNativeDialogs);
     formats::registerPlugins();

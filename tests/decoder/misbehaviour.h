@@ -6,7 +6,8 @@
 //   VELLUPIX-TEST hang    never answers
 //   VELLUPIX-TEST swell   allocates memory without end
 //   VELLUPIX-TEST escape  tries to open a file, make a socket and a process,
-//                         and answers with what it was refused
+//                         and make memory executable, and answers with what
+//                         it was refused
 
 #include "platform/runtimeerror.h"
 
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -61,7 +63,11 @@ inline void misbehaveOn(int fd)
         const int childError = errno;
         if (child == 0)
             ::_exit(0);
+        void *page = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        const int exec = page == MAP_FAILED ? -1 : ::mprotect(page, 4096, PROT_READ | PROT_EXEC);
+        const int execError = errno;
         throw RuntimeError(attempt("open", file, fileError) + QStringLiteral("; ") + attempt("socket", sock, sockError)
-                           + QStringLiteral("; ") + attempt("fork", child, childError));
+                           + QStringLiteral("; ") + attempt("fork", child, childError) + QStringLiteral("; ")
+                           + attempt("mprotect exec", exec, execError));
     }
 }
