@@ -44,14 +44,15 @@ void Browsing::Open_File(const QByteArray &nativePath)
 void Browsing::openChosenFile(const QByteArray &nativePath, bool readAheadAfterPaint)
 {
     CommonDialog &dialog = m_form1.commDilg();
-    // As the Open dialog of a desktop does: the working directory follows the
-    // file chosen, and a picture window made anew lists that folder.
-    if (!dialog.FileName.isEmpty())
-        QDir::setCurrent(QFileInfo(dialog.FileName).absolutePath());
     m_report.trapped(traps::Open, [&] {
         if (dialog.FileName.isEmpty())
             return; // cancelled: nothing is listed, moved or rewritten
         const QFileInfo chosen(dialog.FileName);
+        // As the Open dialog of a desktop does: the working directory follows
+        // the file chosen, and a picture window made anew lists that folder.
+        // Away from the window thread: on a mount that stopped answering,
+        // even that waits.
+        m_patience.run(displayName(chosen.absolutePath()), [folder = chosen.absolutePath()] { QDir::setCurrent(folder); });
         m_module1.CurrentTitle = dialog.FileTitle;
         // The folder is the directory part of the chosen path; for a file in
         // the root that is empty, and the panel then starts with the separator.
