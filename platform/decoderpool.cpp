@@ -272,17 +272,28 @@ int DecoderPool::started() const
 
 void DecoderPool::start()
 {
-    std::lock_guard lock(m_mutex);
-    // Starting a decoder takes a core for some 30 ms: while a picture is
-    // being decoded (the one named on the command line), that would come
-    // out of its time. The rest start when it is done.
-    m_startWhenIdle = std::any_of(m_processes.begin(), m_processes.end(), [](const Process &p) { return p.busy; });
-    if (m_startWhenIdle)
-        return;
-    for (Process &process : m_processes) {
-        if (process.pid < 0 && !process.busy && !m_ending)
-            spawn(process);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_ending)
+            return;
+        m_startWhenIdle = true;
+        // Starting a decoder takes a core for some 30 ms: while a picture is
+        // being decoded (the one named on the command line), that would come
+        // out of its time. The rest start when it is done.
+        if (std::any_of(m_processes.begin(), m_processes.end(), [](const Process &p) { return p.busy; }))
+            return;
     }
+    tidyBeside();
+}
+
+void DecoderPool::tidyBeside()
+{
+    // Starting processes and ending them takes milliseconds that neither the
+    // window thread nor a picture just decoded need wait for.
+    std::lock_guard tidying(m_tidierMutex);
+    if (m_tidier.joinable())
+        m_tidier.join();
+    m_tidier = std::thread([this] { tidy(); });
 }
 
 void DecoderPool::restartIdle()
@@ -386,12 +397,7 @@ void DecoderPool::release(Process *process)
         if (m_ending || !(process->fontless || m_startWhenIdle))
             return;
     }
-    // Retiring the first decoder and starting the others takes milliseconds
-    // that the picture just decoded need not wait for.
-    std::lock_guard tidying(m_tidierMutex);
-    if (m_tidier.joinable())
-        m_tidier.join();
-    m_tidier = std::thread([this] { tidy(); });
+    tidyBeside();
 }
 
 void DecoderPool::tidy()

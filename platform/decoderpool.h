@@ -55,8 +55,9 @@ public:
     DecoderPool &operator=(const DecoderPool &) = delete;
 
     // Starts the processes not running yet; loads start them when needed
-    // anyway, this only saves the first picture the wait. Asked while a
-    // decode runs, it starts them when that decode is done.
+    // anyway, this only saves the first picture the wait. Returns at once:
+    // they are started on a thread of their own, after the decode that is
+    // running, if any.
     void start();
 
     // As picture::LoadPicture, with the decoding in a decoder process; the
@@ -99,8 +100,10 @@ private:
     // Kills and reaps a process, and says how it ended.
     QString finish(Process &process, bool kill);
     QImage roundTrip(Process &process, int fd, const QString &name, bool own);
-    // Retires the fontless decoder and starts the rest, beside the work.
+    // Retires the fontless decoder and starts the rest, on a thread of its
+    // own (tidyBeside).
     void tidy();
+    void tidyBeside();
     // The cores one more decode may take: those the other busy decoders
     // leave, at least one.
     int coresFree() const;
