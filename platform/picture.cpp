@@ -179,6 +179,9 @@ static Decoded readFrom(QImageReader &reader, const QString &name, const PixelSt
                 image = QImage(size, reader.imageFormat());
                 image.fill(0);
             }
+            // Our own plugins write into the store themselves where they can.
+            static const PixelStore none;
+            const formats::PixelStoreForRead offered(image.isNull() ? store : none);
             // A reader that says it failed has failed, whatever it left behind:
             // Qt's TIFF reader leaves a black picture for data it cannot decode.
             read = reader.read(&image);

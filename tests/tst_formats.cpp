@@ -110,6 +110,7 @@ private slots:
     void initTestCase();
     void decodes_data();
     void decodes();
+    void avifKeepsItsTransparency();
     void rawPreview_data();
     void rawPreview();
     void trueColours_data();
@@ -220,6 +221,26 @@ void TestFormats::decodes()
     const QColor expectedBottomRight = turned ? QColor(30, 200, 30) : QColor(Qt::white);
     QVERIFY2(near(topLeft, expectedTopLeft, tolerance), qPrintable(describe(topLeft)));
     QVERIFY2(near(bottomRight, expectedBottomRight, tolerance), qPrintable(describe(bottomRight)));
+}
+
+void TestFormats::avifKeepsItsTransparency()
+{
+    QImage see(96, 64, QImage::Format_ARGB32);
+    see.fill(QColor(220, 30, 30));
+    for (int y = 0; y < 64; ++y)
+        for (int x = 48; x < 96; ++x)
+            see.setPixel(x, y, qRgba(0, 0, 0, 0));
+    QVERIFY(see.save(path("see.png")));
+    QString why;
+    if (!encode({"avifenc", "-s", "8", path("see.png"), path("see.avif")}, &why))
+        QSKIP(qPrintable(why));
+    DecoderPool decoders;
+    QImage shown;
+    const QString error = errorOf([&] { shown = decoders.LoadPicture(native(path("see.avif"))); });
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(shown.hasAlphaChannel());
+    QCOMPARE(qAlpha(shown.pixel(24, 32)), 255);
+    QCOMPARE(qAlpha(shown.pixel(72, 32)), 0);
 }
 
 void TestFormats::rawPreview_data()
