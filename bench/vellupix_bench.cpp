@@ -677,6 +677,11 @@ void benchFormats(const QString &root)
         // Cold: nothing read ahead, alternated with the library's decoder.
         std::vector<double> cold, library;
         viewer.frame.Open_File(files[0]);
+        // Painted, as a window shows what it opened: the read-ahead waiting
+        // for that paint (queued by it) would otherwise start during the
+        // first cold step, or beside the library's decoder.
+        viewer.paint();
+        QCoreApplication::processEvents();
         viewer.settle();
         for (int i = 1; i < copies; ++i) {
             QStringList command = format.decode;
