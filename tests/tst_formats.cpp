@@ -51,7 +51,8 @@ void writeFile(const QString &path, const QByteArray &content)
 bool encode(const QStringList &command, QString *why)
 {
     if (QStandardPaths::findExecutable(command.first()).isEmpty()) {
-        *why = command.first() + QStringLiteral(" is not installed (Debian: libheif-examples, libavif-bin, libjxl-tools)");
+        *why = command.first()
+               + QStringLiteral(" is not installed (Debian: libheif-examples, libavif-bin, libjxl-tools, libraw-bin)");
         return false;
     }
     QProcess process;
@@ -113,6 +114,7 @@ private slots:
     void avifKeepsItsTransparency();
     void rawPreview_data();
     void rawPreview();
+    void rawDevelopedAsLibrawWritesIt();
     void trueColours_data();
     void trueColours();
     void saveKeepsTheOwnProfile();
@@ -271,6 +273,39 @@ void TestFormats::rawPreview()
     QCOMPARE(shown.size(), size);
     const QRgb pixel = shown.pixel(size.width() / 4, size.height() / 4);
     QVERIFY2(near(pixel, topLeft, 40), qPrintable(describe(pixel)));
+}
+
+// The developed picture is written by our own loop, in bands, turned as the
+// file says: it must be exactly what libraw's own writer gives, every way up.
+void TestFormats::rawDevelopedAsLibrawWritesIt()
+{
+    QImage gradient(61, 43, QImage::Format_RGB32);
+    for (int y = 0; y < gradient.height(); ++y)
+        for (int x = 0; x < gradient.width(); ++x)
+            gradient.setPixel(x, y, qRgb(x * 4, y * 6, (x * y) % 256));
+    DecoderPool decoders;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const QString file = path(QStringLiteral("gradient%1.dng").arg(orientation));
+        writeFile(file, testpictures::dng(gradient, orientation));
+        QString why;
+        if (!encode({"dcraw_emu", "-w", "-o", "1", file}, &why))
+            QSKIP(qPrintable(why));
+        const QImage libraw(file + ".ppm");
+        QImage shown;
+        const QString error = errorOf([&] { shown = decoders.LoadPicture(native(file)); });
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(shown.size(), libraw.size());
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                if (shown.pixel(x, y) != libraw.pixel(x, y))
+                    QFAIL(qPrintable(QStringLiteral("orientation %1, (%2,%3): %4 where libraw writes %5")
+                                         .arg(orientation)
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(describe(shown.pixel(x, y)), describe(libraw.pixel(x, y)))));
+            }
+        }
+    }
 }
 
 void TestFormats::trueColours_data()
