@@ -734,7 +734,8 @@ void benchColourConversion(const QString &root)
     for (int i = 0; i < (g_quick ? 3 : 10); ++i) {
         QImage own;
         decode.push_back(timeMs([&] { own = readerAlone(path); }));
-        convert.push_back(timeMs([&] { colour::toDisplay(own); }));
+        // Handed over, as the loader hands the picture it decoded.
+        convert.push_back(timeMs([&] { colour::toDisplay(std::move(own)); }));
     }
     addRow(QStringLiteral("Colour conversion, 12 MP Adobe RGB to sRGB"), convert,
            QStringLiteral("QImageReader::read, same file"), median(decode), QStringLiteral("< 0.15 ×"));

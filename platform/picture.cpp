@@ -276,8 +276,8 @@ static Decoded decodeOpenFile(int fd, const QString &name, const PixelStore &sto
 
 QImage decodePictureFile(int fd, const QString &name, const PixelStore &store)
 {
-    const Decoded decoded = decodeOpenFile(fd, name, store);
-    return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+    Decoded decoded = decodeOpenFile(fd, name, store);
+    return colour::toDisplay(std::move(decoded.image), decoded.lcmsOnly);
 }
 
 QString displayedName(const QByteArray &nativePath)
@@ -303,8 +303,8 @@ static Decoded decodeFile(const QByteArray &nativePath, FileStamp *stamp)
 
 QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
 {
-    const Decoded decoded = decodeFile(nativePath, stamp);
-    return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+    Decoded decoded = decodeFile(nativePath, stamp);
+    return colour::toDisplay(std::move(decoded.image), decoded.lcmsOnly);
 }
 
 static QImage ownPixels(const Decoded &decoded)

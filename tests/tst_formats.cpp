@@ -117,6 +117,7 @@ private slots:
     void rawDevelopedAsLibrawWritesIt();
     void trueColours_data();
     void trueColours();
+    void everyColourAsQtConvertsIt();
     void saveKeepsTheOwnProfile();
     void failuresAreReported();
     void damagedFilesAreReported_data();
@@ -391,6 +392,34 @@ void TestFormats::trueColours()
     QCOMPARE(shown.size(), QSize(96, 64));
     QVERIFY2(near(shown.pixel(24, 16), red, tolerance), qPrintable(describe(shown.pixel(24, 16))));
     QVERIFY2(near(shown.pixel(72, 16), green, tolerance), qPrintable(describe(shown.pixel(72, 16))));
+}
+
+// The conversion for matrix profiles is our own table work, done over the
+// pixels themselves when nobody else holds them: against Qt's own conversion
+// on every 8-bit colour.
+void TestFormats::everyColourAsQtConvertsIt()
+{
+    const QByteArray adobe = fileContent(kAdobeRgb);
+    if (adobe.isEmpty())
+        QSKIP("no Adobe RGB profile (Debian: icc-profiles-free)");
+    QImage every(4096, 4096, QImage::Format_RGB32);
+    auto *pixels = reinterpret_cast<QRgb *>(every.bits());
+    for (quint32 i = 0; i < (1u << 24); ++i)
+        pixels[i] = 0xff000000u | i;
+    every.setColorSpace(QColorSpace::fromIccProfile(adobe));
+    const QImage qt = every.convertedToColorSpace(QColorSpace::SRgb);
+    const uchar *before = every.constBits();
+    const QImage shown = colour::toDisplay(std::move(every));
+    QCOMPARE(shown.constBits(), before);
+    QCOMPARE(shown.colorSpace(), QColorSpace(QColorSpace::SRgb));
+    const auto *ours = reinterpret_cast<const QRgb *>(shown.constBits());
+    const auto *theirs = reinterpret_cast<const QRgb *>(qt.constBits());
+    for (quint32 i = 0; i < (1u << 24); ++i) {
+        const QRgb a = ours[i], b = theirs[i];
+        if (std::abs(qRed(a) - qRed(b)) > 1 || std::abs(qGreen(a) - qGreen(b)) > 1 || std::abs(qBlue(a) - qBlue(b)) > 1)
+            QFAIL(qPrintable(QStringLiteral("%1: %2 where Qt gives %3")
+                                 .arg(describe(0xff000000u | i), describe(a), describe(b))));
+    }
 }
 
 void TestFormats::saveKeepsTheOwnProfile()
