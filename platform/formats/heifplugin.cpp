@@ -231,12 +231,23 @@ public:
             formats::setFailureReason(QStringLiteral("no picture in the file"));
             return false;
         }
-        // Wrapped, then copied once into the form the painter draws fastest.
-        const QImage wrapped(pixels, width, height, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
-        QImage result = wrapped.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        // Copied once, into the form the painter draws fastest, where the
+        // loader hands it on.
+        QImage result = formats::newPicture(QSize(width, height), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         if (result.isNull()) {
             formats::setFailureReason(QStringLiteral("not enough memory"));
             return false;
+        }
+        for (int y = 0; y < height; ++y) {
+            const uint8_t *in = pixels + std::ptrdiff_t(y) * stride;
+            auto *out = reinterpret_cast<QRgb *>(result.scanLine(y));
+            if (alpha) {
+                for (int x = 0; x < width; ++x, in += 4)
+                    out[x] = qRgba(in[0], in[1], in[2], in[3]);
+            } else {
+                for (int x = 0; x < width; ++x, in += 3)
+                    out[x] = qRgb(in[0], in[1], in[2]);
+            }
         }
         tagColours(result);
         *image = result;
