@@ -22,11 +22,12 @@ packages=(
     libqt6svg6                  # Qt's SVG image plugin
     libheif-examples libavif-bin libjxl-tools imagemagick icc-profiles-free # the format tests make their files
     libgs-common                # a printer's CMYK profile, for the colour tests
+    libraw-bin                  # dcraw_emu: libraw's own rendering, that of raw files is compared with
     libseccomp-dev              # decoders confine themselves with a system call filter
 )
 install_missing() {
     local missing=()
-    [ "${1:-}" = bench ] && packages+=(feh nsxiv xvfb libraw-bin) # libraw-bin: dcraw_emu, raw decoding alone
+    [ "${1:-}" = bench ] && packages+=(feh nsxiv xvfb)
     for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done

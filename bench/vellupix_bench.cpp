@@ -698,6 +698,11 @@ void benchFormats(const QString &root)
         // Cold: nothing read ahead, alternated with the library's decoder.
         std::vector<double> cold, library;
         viewer.frame.Open_File(files[0]);
+        // Painted, as a window shows what it opened: the read-ahead waiting
+        // for that paint (queued by it) would otherwise start during the
+        // first cold step, or beside the library's decoder.
+        viewer.paint();
+        QCoreApplication::processEvents();
         viewer.settle();
         for (int i = 1; i < copies; ++i) {
             QStringList command = format.decode;
@@ -750,7 +755,8 @@ void benchColourConversion(const QString &root)
     for (int i = 0; i < (g_quick ? 3 : 10); ++i) {
         QImage own;
         decode.push_back(timeMs([&] { own = readerAlone(path); }));
-        convert.push_back(timeMs([&] { colour::toDisplay(own); }));
+        // Handed over, as the loader hands the picture it decoded.
+        convert.push_back(timeMs([&] { colour::toDisplay(std::move(own)); }));
     }
     addRow(QStringLiteral("Colour conversion, 12 MP Adobe RGB to sRGB"), convert,
            QStringLiteral("QImageReader::read, same file"), median(decode), QStringLiteral("< 0.15 ×"));

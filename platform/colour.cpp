@@ -205,6 +205,8 @@ public:
         if (!colorants(own, ownMatrix) || !colorants(shown, shownMatrix) || !invert(shownMatrix, inverse))
             return nullptr;
         auto result = std::make_unique<MatrixShaper>();
+        int toLinear[3][256];
+        quint8 fromLinear[3][kLinearMax + 1];
         const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
         for (int c = 0; c < 3; ++c) {
             const auto *ownCurve = static_cast<const cmsToneCurve *>(cmsReadTag(own, curves[c]));
@@ -216,64 +218,94 @@ public:
                 return nullptr;
             for (int i = 0; i < 256; ++i) {
                 const float linear = cmsEvalToneCurveFloat(ownCurve, float(i) / 255.0f);
-                result->m_toLinear[c][i] = std::clamp(int(std::lround(linear * kLinearMax)), 0, kLinearMax);
+                toLinear[c][i] = std::clamp(int(std::lround(linear * kLinearMax)), 0, kLinearMax);
             }
             for (int i = 0; i <= kLinearMax; ++i) {
                 const float value = cmsEvalToneCurveFloat(reversed, float(i) / float(kLinearMax));
-                result->m_fromLinear[c][i] = quint8(std::clamp(int(std::lround(value * 255.0f)), 0, 255));
+                fromLinear[c][i] = quint8(std::clamp(int(std::lround(value * 255.0f)), 0, 255));
             }
             cmsFreeToneCurve(reversed);
         }
-        // Display = inverse(display colorants) * own colorants, in PCS.
+        // Display = inverse(display colorants) * own colorants, in PCS. Real
+        // pairs of profiles stay far inside the bound.
+        int matrix[3][3];
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c) {
                 double sum = 0;
                 for (int k = 0; k < 3; ++k)
                     sum += inverse[r * 3 + k] * ownMatrix[k * 3 + c];
-                result->m_matrix[r][c] = int(std::lround(sum * (1 << kMatrixShift)));
+                if (!(std::abs(sum) <= 4.0))
+                    return nullptr;
+                matrix[r][c] = int(std::lround(sum * (1 << kMatrixShift)));
+            }
+        }
+        // A display channel's linear value is (sum of shares + half) >> shift,
+        // clamped to the table. The clamp is folded into a table that covers
+        // every sum the matrix can give, from below zero to above the top,
+        // and the shares are offset so that the sum indexes it directly.
+        constexpr int half = 1 << (kMatrixShift - 1);
+        int offset[3];
+        for (int r = 0; r < 3; ++r) {
+            int low = half, high = half;
+            for (int c = 0; c < 3; ++c)
+                (matrix[r][c] < 0 ? low : high) += matrix[r][c] * kLinearMax;
+            offset[r] = -(low >> kMatrixShift); // floor, as the shift is
+            const int size = (high >> kMatrixShift) + offset[r] + 1;
+            result->m_toDisplay[r].resize(size_t(size));
+            for (int i = 0; i < size; ++i)
+                result->m_toDisplay[r][size_t(i)] = fromLinear[r][std::clamp(i - offset[r], 0, kLinearMax)];
+        }
+        // Each source channel's share of the display's red and blue, as one
+        // 64-bit number (red below, blue above: both final sums are positive
+        // and under 2^31, so the halves come out exact), and of its green;
+        // red's shares carry the rounding and the offsets.
+        for (int i = 0; i < 256; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                const std::int64_t extra = c == 0 ? half : 0;
+                const std::int64_t red = matrix[0][c] * std::int64_t(toLinear[c][i]) + extra
+                                         + (c == 0 ? std::int64_t(offset[0]) << kMatrixShift : 0);
+                const std::int64_t blue = matrix[2][c] * std::int64_t(toLinear[c][i]) + extra
+                                          + (c == 0 ? std::int64_t(offset[2]) << kMatrixShift : 0);
+                result->m_redBlue[c][i] = quint64(red + blue * (std::int64_t(1) << 32));
+                result->m_green[c][i] = qint32(matrix[1][c] * toLinear[c][i] + extra
+                                               + (c == 0 ? offset[1] << kMatrixShift : 0));
             }
         }
         return result;
     }
 
-    // 32-bit pixels of the same size; alpha is kept. In bands on every
-    // core: the window may be waiting for this picture.
-    void apply(const QImage &source, QImage &target) const
+    // 32-bit pixels of the same size, which may be the same pixels; alpha
+    // is kept. In bands on every core: the window may be waiting for this
+    // picture.
+    void apply(const QImage &source, uchar *targetBits, qsizetype targetStride) const
     {
         constexpr int kBand = 64;
         std::vector<int> bands;
         for (int y = 0; y < source.height(); y += kBand)
             bands.push_back(y);
-        uchar *bits = target.bits();
-        const qsizetype stride = target.bytesPerLine();
         QtConcurrent::blockingMap(bands, [&](int top) {
-            applyRows(source, bits, stride, top, std::min(top + kBand, source.height()));
+            const int bottom = std::min(top + kBand, source.height());
+            for (int y = top; y < bottom; ++y)
+                applyRow(reinterpret_cast<const QRgb *>(source.constScanLine(y)),
+                         reinterpret_cast<QRgb *>(targetBits + y * targetStride), source.width());
         });
     }
 
 private:
-    void applyRows(const QImage &source, uchar *targetBits, qsizetype targetStride, int top, int bottom) const
+    void applyRow(const QRgb *in, QRgb *out, int width) const
     {
         // Everything in locals: the stores into the picture may otherwise be
         // taken to change the tables and force them to be read again.
-        int m[9];
-        for (int i = 0; i < 9; ++i)
-            m[i] = m_matrix[i / 3][i % 3];
-        const int *toR = m_toLinear[0], *toG = m_toLinear[1], *toB = m_toLinear[2];
-        const quint8 *fromR = m_fromLinear[0], *fromG = m_fromLinear[1], *fromB = m_fromLinear[2];
-        constexpr int half = 1 << (kMatrixShift - 1);
-        const int w = source.width();
-        for (int y = top; y < bottom; ++y) {
-            const auto *in = reinterpret_cast<const QRgb *>(source.constScanLine(y));
-            auto *out = reinterpret_cast<QRgb *>(targetBits + y * targetStride);
-            for (int x = 0; x < w; ++x) {
-                const QRgb p = in[x];
-                const int r = toR[qRed(p)], g = toG[qGreen(p)], b = toB[qBlue(p)];
-                const int R = std::clamp((m[0] * r + m[1] * g + m[2] * b + half) >> kMatrixShift, 0, kLinearMax);
-                const int G = std::clamp((m[3] * r + m[4] * g + m[5] * b + half) >> kMatrixShift, 0, kLinearMax);
-                const int B = std::clamp((m[6] * r + m[7] * g + m[8] * b + half) >> kMatrixShift, 0, kLinearMax);
-                out[x] = (p & 0xff000000u) | quint32(fromR[R]) << 16 | quint32(fromG[G]) << 8 | fromB[B];
-            }
+        const quint64 *redBlueOfR = m_redBlue[0], *redBlueOfG = m_redBlue[1], *redBlueOfB = m_redBlue[2];
+        const qint32 *greenOfR = m_green[0], *greenOfG = m_green[1], *greenOfB = m_green[2];
+        const quint8 *toR = m_toDisplay[0].data(), *toG = m_toDisplay[1].data(), *toB = m_toDisplay[2].data();
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = in[x];
+            const int r = qRed(p), g = qGreen(p), b = qBlue(p);
+            const quint64 redBlue = redBlueOfR[r] + redBlueOfG[g] + redBlueOfB[b];
+            const quint32 green = quint32(greenOfR[r] + greenOfG[g] + greenOfB[b]);
+            out[x] = (p & 0xff000000u) | quint32(toR[quint32(redBlue) >> kMatrixShift]) << 16
+                     | quint32(toG[green >> kMatrixShift]) << 8 | toB[redBlue >> (32 + kMatrixShift)];
         }
     }
 
@@ -314,9 +346,9 @@ private:
         return true;
     }
 
-    int m_toLinear[3][256];
-    int m_matrix[3][3];
-    quint8 m_fromLinear[3][kLinearMax + 1];
+    quint64 m_redBlue[3][256];
+    qint32 m_green[3][256];
+    std::vector<quint8> m_toDisplay[3];
 };
 
 // Profiles Qt 6.4 cannot parse: those built on look-up tables, greyscale.
@@ -422,7 +454,7 @@ void setDisplayProfile(const QByteArray &icc)
     g_display = shown;
 }
 
-QImage toDisplay(const QImage &image, const QByteArray &lcmsOnly)
+QImage toDisplay(QImage image, const QByteArray &lcmsOnly)
 {
     const QColorSpace own = image.colorSpace();
     if (image.isNull() || (!own.isValid() && lcmsOnly.isEmpty()))
@@ -436,11 +468,19 @@ QImage toDisplay(const QImage &image, const QByteArray &lcmsOnly)
         const Profile shownProfile = openProfile(target.icc);
         if (ownProfile && shownProfile) {
             if (const auto shaper = MatrixShaper::between(ownProfile.get(), shownProfile.get())) {
-                const QImage source = inRgb32(image);
-                QImage out(source.size(), source.format());
-                if (out.isNull())
-                    return image;
-                shaper->apply(source, out);
+                QImage source = inRgb32(image);
+                image = QImage();
+                // Pixels nobody else holds are converted where they lie: no
+                // new picture's worth of memory to map, and a decoder's shared
+                // buffer stays the one handed on.
+                const bool inPlace = source.isDetached();
+                QImage out = inPlace ? QImage() : QImage(source.size(), source.format());
+                if (!inPlace && out.isNull())
+                    return source;
+                QImage &written = inPlace ? source : out;
+                shaper->apply(source, written.bits(), written.bytesPerLine());
+                if (inPlace)
+                    out = std::move(source);
                 if (target.space.isValid())
                     out.setColorSpace(target.space);
                 return out;
@@ -450,6 +490,7 @@ QImage toDisplay(const QImage &image, const QByteArray &lcmsOnly)
     if (own.isValid() && target.space.isValid()) {
         // Qt's own conversion for the rest of what it understands.
         QImage out = inRgb32(image);
+        image = QImage();
         out.convertToColorSpace(target.space);
         return out;
     }

@@ -34,8 +34,9 @@ QByteArray displayProfile();
 
 // The picture converted to the display's colour space. `lcmsOnly` is a
 // profile Qt could not parse (the picture then carries none). A picture
-// with neither is given back as it is, at no cost.
-QImage toDisplay(const QImage &image, const QByteArray &lcmsOnly = QByteArray());
+// with neither is given back as it is, at no cost. Handed a picture nobody
+// else holds (moved in), the common matrix conversion writes over its pixels.
+QImage toDisplay(QImage image, const QByteArray &lcmsOnly = QByteArray());
 
 // Whether an ICC profile is a printer's, for CMYK pixels.
 bool isCmykProfile(const QByteArray &icc);

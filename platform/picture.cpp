@@ -154,7 +154,7 @@ static Decoded readCmykJpeg(QImageReader &reader)
 }
 
 // A decoded picture in the display's colours.
-static QImage shownColours(const Decoded &decoded, const PixelStore &store = {})
+static QImage shownColours(Decoded decoded, const PixelStore &store = {})
 {
     if (decoded.cmyk) {
         QImage shown = colour::cmykToDisplay(decoded.image, decoded.lcmsOnly, decoded.inverted,
@@ -164,7 +164,8 @@ static QImage shownColours(const Decoded &decoded, const PixelStore &store = {})
             throw std::bad_alloc();
         return shown;
     }
-    return colour::toDisplay(decoded.image, decoded.lcmsOnly);
+    // Handed over: a picture nobody else holds is converted where it lies.
+    return colour::toDisplay(std::move(decoded.image), decoded.lcmsOnly);
 }
 
 static Decoded readFrom(QImageReader &reader, const QString &name, const PixelStore &store = {})
@@ -232,6 +233,9 @@ static Decoded readFrom(QImageReader &reader, const QString &name, const PixelSt
                 image = QImage(size, reader.imageFormat());
                 image.fill(0);
             }
+            // Our own plugins write into the store themselves where they can.
+            static const PixelStore none;
+            const formats::PixelStoreForRead offered(image.isNull() ? store : none);
             // A reader that says it failed has failed, whatever it left behind:
             // Qt's TIFF reader leaves a black picture for data it cannot decode.
             read = reader.read(&image);
@@ -355,12 +359,12 @@ QImage LoadPicture(const QByteArray &nativePath, FileStamp *stamp)
     return shownColours(decodeFile(nativePath, stamp));
 }
 
-static QImage ownPixels(const Decoded &decoded)
+static QImage ownPixels(Decoded decoded)
 {
     // A profile Qt cannot carry would be lost on the way to the encoder:
     // then the colours as shown are the closest a file can keep.
     if (!decoded.lcmsOnly.isEmpty())
-        return shownColours(decoded);
+        return shownColours(std::move(decoded));
     return decoded.image;
 }
 

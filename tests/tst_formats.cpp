@@ -55,7 +55,8 @@ void writeFile(const QString &path, const QByteArray &content)
 bool encode(const QStringList &command, QString *why)
 {
     if (QStandardPaths::findExecutable(command.first()).isEmpty()) {
-        *why = command.first() + QStringLiteral(" is not installed (Debian: libheif-examples, libavif-bin, libjxl-tools)");
+        *why = command.first()
+               + QStringLiteral(" is not installed (Debian: libheif-examples, libavif-bin, libjxl-tools, libraw-bin)");
         return false;
     }
     QProcess process;
@@ -114,10 +115,13 @@ private slots:
     void initTestCase();
     void decodes_data();
     void decodes();
+    void avifKeepsItsTransparency();
     void rawPreview_data();
     void rawPreview();
+    void rawDevelopedAsLibrawWritesIt();
     void trueColours_data();
     void trueColours();
+    void everyColourAsQtConvertsIt();
     void saveKeepsTheOwnProfile();
     void failuresAreReported();
     void damagedFilesAreReported_data();
@@ -230,6 +234,26 @@ void TestFormats::decodes()
     QVERIFY2(near(bottomRight, expectedBottomRight, tolerance), qPrintable(describe(bottomRight)));
 }
 
+void TestFormats::avifKeepsItsTransparency()
+{
+    QImage see(96, 64, QImage::Format_ARGB32);
+    see.fill(QColor(220, 30, 30));
+    for (int y = 0; y < 64; ++y)
+        for (int x = 48; x < 96; ++x)
+            see.setPixel(x, y, qRgba(0, 0, 0, 0));
+    QVERIFY(see.save(path("see.png")));
+    QString why;
+    if (!encode({"avifenc", "-s", "8", path("see.png"), path("see.avif")}, &why))
+        QSKIP(qPrintable(why));
+    DecoderPool decoders;
+    QImage shown;
+    const QString error = errorOf([&] { shown = decoders.LoadPicture(native(path("see.avif"))); });
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(shown.hasAlphaChannel());
+    QCOMPARE(qAlpha(shown.pixel(24, 32)), 255);
+    QCOMPARE(qAlpha(shown.pixel(72, 32)), 0);
+}
+
 void TestFormats::rawPreview_data()
 {
     QTest::addColumn<QSize>("preview");
@@ -258,6 +282,39 @@ void TestFormats::rawPreview()
     QCOMPARE(shown.size(), size);
     const QRgb pixel = shown.pixel(size.width() / 4, size.height() / 4);
     QVERIFY2(near(pixel, topLeft, 40), qPrintable(describe(pixel)));
+}
+
+// The developed picture is written by our own loop, in bands, turned as the
+// file says: it must be exactly what libraw's own writer gives, every way up.
+void TestFormats::rawDevelopedAsLibrawWritesIt()
+{
+    QImage gradient(61, 43, QImage::Format_RGB32);
+    for (int y = 0; y < gradient.height(); ++y)
+        for (int x = 0; x < gradient.width(); ++x)
+            gradient.setPixel(x, y, qRgb(x * 4, y * 6, (x * y) % 256));
+    DecoderPool decoders;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const QString file = path(QStringLiteral("gradient%1.dng").arg(orientation));
+        writeFile(file, testpictures::dng(gradient, orientation));
+        QString why;
+        if (!encode({"dcraw_emu", "-w", "-o", "1", file}, &why))
+            QSKIP(qPrintable(why));
+        const QImage libraw(file + ".ppm");
+        QImage shown;
+        const QString error = errorOf([&] { shown = decoders.LoadPicture(native(file)); });
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(shown.size(), libraw.size());
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                if (shown.pixel(x, y) != libraw.pixel(x, y))
+                    QFAIL(qPrintable(QStringLiteral("orientation %1, (%2,%3): %4 where libraw writes %5")
+                                         .arg(orientation)
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(describe(shown.pixel(x, y)), describe(libraw.pixel(x, y)))));
+            }
+        }
+    }
 }
 
 void TestFormats::trueColours_data()
@@ -358,6 +415,34 @@ void TestFormats::trueColours()
     QCOMPARE(shown.size(), QSize(96, 64));
     QVERIFY2(near(shown.pixel(24, 16), red, tolerance), qPrintable(describe(shown.pixel(24, 16))));
     QVERIFY2(near(shown.pixel(72, 16), green, tolerance), qPrintable(describe(shown.pixel(72, 16))));
+}
+
+// The conversion for matrix profiles is our own table work, done over the
+// pixels themselves when nobody else holds them: against Qt's own conversion
+// on every 8-bit colour.
+void TestFormats::everyColourAsQtConvertsIt()
+{
+    const QByteArray adobe = fileContent(kAdobeRgb);
+    if (adobe.isEmpty())
+        QSKIP("no Adobe RGB profile (Debian: icc-profiles-free)");
+    QImage every(4096, 4096, QImage::Format_RGB32);
+    auto *pixels = reinterpret_cast<QRgb *>(every.bits());
+    for (quint32 i = 0; i < (1u << 24); ++i)
+        pixels[i] = 0xff000000u | i;
+    every.setColorSpace(QColorSpace::fromIccProfile(adobe));
+    const QImage qt = every.convertedToColorSpace(QColorSpace::SRgb);
+    const uchar *before = every.constBits();
+    const QImage shown = colour::toDisplay(std::move(every));
+    QCOMPARE(shown.constBits(), before);
+    QCOMPARE(shown.colorSpace(), QColorSpace(QColorSpace::SRgb));
+    const auto *ours = reinterpret_cast<const QRgb *>(shown.constBits());
+    const auto *theirs = reinterpret_cast<const QRgb *>(qt.constBits());
+    for (quint32 i = 0; i < (1u << 24); ++i) {
+        const QRgb a = ours[i], b = theirs[i];
+        if (std::abs(qRed(a) - qRed(b)) > 1 || std::abs(qGreen(a) - qGreen(b)) > 1 || std::abs(qBlue(a) - qBlue(b)) > 1)
+            QFAIL(qPrintable(QStringLiteral("%1: %2 where Qt gives %3")
+                                 .arg(describe(0xff000000u | i), describe(a), describe(b))));
+    }
 }
 
 void TestFormats::saveKeepsTheOwnProfile()

@@ -2,6 +2,8 @@
 
 #include <QIODevice>
 
+#include <new>
+
 namespace {
 
 bool isTiff(const QByteArray &head)
@@ -59,6 +61,33 @@ QByteArray formatToInsistOn(QIODevice *device)
 }
 
 static thread_local QString t_failure;
+static thread_local const PixelStore *t_store = nullptr;
+
+PixelStoreForRead::PixelStoreForRead(const PixelStore &store)
+    : m_previous(t_store)
+{
+    t_store = store ? &store : nullptr;
+}
+
+PixelStoreForRead::~PixelStoreForRead()
+{
+    t_store = m_previous;
+}
+
+QImage newPicture(QSize size, QImage::Format format)
+{
+    if (!t_store)
+        return QImage(size, format);
+    // The store is for one picture: a second one asked for in the same read
+    // (a scratch image) would take the first one's memory away.
+    const PixelStore *store = t_store;
+    t_store = nullptr;
+    try {
+        return (*store)(size, format);
+    } catch (const std::bad_alloc &) {
+        return QImage();
+    }
+}
 
 void setFailureReason(const QString &reason)
 {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
+
+#include <functional>
 
 class QIODevice;
 
@@ -25,6 +28,24 @@ QByteArray formatToInsistOn(QIODevice *device);
 // for the error report; kept per thread, as each read runs on one thread.
 void setFailureReason(const QString &reason);
 QString takeFailureReason();
+
+// Where a plugin puts the picture it decodes, when it knows the size and
+// format of the result before writing a pixel: the memory the loader hands
+// on without a copy (a decoder's shared buffer) when it gave one for this
+// read, else a new image. The loader sets it around one read on this thread.
+using PixelStore = std::function<QImage(QSize size, QImage::Format format)>;
+class PixelStoreForRead
+{
+public:
+    explicit PixelStoreForRead(const PixelStore &store);
+    ~PixelStoreForRead();
+    PixelStoreForRead(const PixelStoreForRead &) = delete;
+    PixelStoreForRead &operator=(const PixelStoreForRead &) = delete;
+
+private:
+    const PixelStore *m_previous;
+};
+QImage newPicture(QSize size, QImage::Format format);
 
 // The whole file behind a device, for decoders that want it in memory.
 // Empty when it cannot be read or holds more than the loader would ever

@@ -6,6 +6,7 @@
 
 #include "platform/colour.h"
 #include "platform/formats/formats.h"
+#include "platform/jpegbands.h"
 
 #include <QColorSpace>
 #include <QImage>
@@ -23,6 +24,8 @@
 
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -106,46 +109,68 @@ QColorSpace fromAvifNclx(const avifImage &image)
 
 bool readAvif(const QByteArray &data, QImage *out)
 {
+    const auto fail = [](const QString &reason) {
+        formats::setFailureReason(reason);
+        return false;
+    };
     std::unique_ptr<avifDecoder, decltype(&avifDecoderDestroy)> decoder(avifDecoderCreate(), &avifDecoderDestroy);
-    std::unique_ptr<avifImage, decltype(&avifImageDestroy)> decoded(avifImageCreateEmpty(), &avifImageDestroy);
-    if (!decoder || !decoded) {
-        formats::setFailureReason(QStringLiteral("not enough memory"));
-        return false;
-    }
+    if (!decoder)
+        return fail(QStringLiteral("not enough memory"));
     decoder->maxThreads = std::max(1, QThread::idealThreadCount());
-    avifResult result = avifDecoderReadMemory(decoder.get(), decoded.get(),
-                                              reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
-    if (result != AVIF_RESULT_OK) {
-        formats::setFailureReason(QString::fromUtf8(avifResultToString(result)));
-        return false;
+    decoder->ignoreExif = AVIF_TRUE;
+    decoder->ignoreXMP = AVIF_TRUE;
+    avifResult result = avifDecoderSetIOMemory(decoder.get(), reinterpret_cast<const uint8_t *>(data.constData()),
+                                               size_t(data.size()));
+    if (result == AVIF_RESULT_OK)
+        result = avifDecoderParse(decoder.get());
+    if (result != AVIF_RESULT_OK)
+        return fail(QString::fromUtf8(avifResultToString(result)));
+    const avifImage *decoded = decoder->image; // its header; the pixels come below
+    const bool alpha = decoder->alphaPresent;
+    const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    const int turns = (decoded->transformFlags & AVIF_TRANSFORM_IROT) ? decoded->irot.angle % 4 : 0;
+    const bool mirrored = decoded->transformFlags & AVIF_TRANSFORM_IMIR;
+    const avifImageMirror mirror = decoded->imir;
+    // An upright picture, nearly every one, goes straight where the loader
+    // hands it on; a turned one is turned into a new image anyway.
+    const QSize size(int(decoded->width), int(decoded->height));
+    QImage image = turns == 0 && !mirrored ? formats::newPicture(size, format) : QImage(size, format);
+    if (image.isNull())
+        return fail(QStringLiteral("not enough memory"));
+    // The AV1 decoder keeps to about one core on a picture of one tile: the
+    // other one maps the picture's memory meanwhile, which otherwise costs
+    // the conversion below a page fault every thousand pixels.
+    std::thread mapping;
+    try {
+        mapping = std::thread(jpegbands::prefault, image.bits(), std::size_t(image.sizeInBytes()));
+    } catch (const std::system_error &) {
     }
-    const bool alpha = decoded->alphaPlane != nullptr;
-    QImage image(int(decoded->width), int(decoded->height), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (image.isNull()) {
-        formats::setFailureReason(QStringLiteral("not enough memory"));
-        return false;
-    }
+    result = avifDecoderNextImage(decoder.get());
+    if (mapping.joinable())
+        mapping.join();
+    decoded = decoder->image;
+    // The header's size is the one the memory was made for.
+    if (result == AVIF_RESULT_OK
+        && (decoded->width != uint32_t(size.width()) || decoded->height != uint32_t(size.height())))
+        result = AVIF_RESULT_BMFF_PARSE_FAILED;
+    if (result != AVIF_RESULT_OK)
+        return fail(QString::fromUtf8(avifResultToString(result)));
     avifRGBImage rgb;
-    avifRGBImageSetDefaults(&rgb, decoded.get());
+    avifRGBImageSetDefaults(&rgb, decoded);
     // QImage's 32-bit formats lie in memory as B, G, R, A on this machine's
     // byte order; without an alpha plane libavif writes it opaque.
     rgb.format = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? AVIF_RGB_FORMAT_BGRA : AVIF_RGB_FORMAT_ARGB;
     rgb.depth = 8;
     rgb.pixels = image.bits();
     rgb.rowBytes = uint32_t(image.bytesPerLine());
-    result = avifImageYUVToRGB(decoded.get(), &rgb);
-    if (result != AVIF_RESULT_OK) {
-        formats::setFailureReason(QString::fromUtf8(avifResultToString(result)));
-        return false;
-    }
+    result = avifImageYUVToRGB(decoded, &rgb);
+    if (result != AVIF_RESULT_OK)
+        return fail(QString::fromUtf8(avifResultToString(result)));
     // The file's rotation (anticlockwise, in quarter turns), then its mirror.
-    QTransform turn;
-    if ((decoded->transformFlags & AVIF_TRANSFORM_IROT) && decoded->irot.angle % 4 != 0)
-        turn.rotate(-90.0 * (decoded->irot.angle % 4));
-    if (!turn.isIdentity())
-        image = image.transformed(turn);
-    if (decoded->transformFlags & AVIF_TRANSFORM_IMIR)
-        image = decoded->imir.mode == 0 ? image.mirrored(false, true) : image.mirrored(true, false);
+    if (turns != 0)
+        image = image.transformed(QTransform().rotate(-90.0 * turns));
+    if (mirrored)
+        image = mirror.mode == 0 ? image.mirrored(false, true) : image.mirrored(true, false);
 
     if (decoded->icc.size > 0)
         colour::tag(image, QByteArray(reinterpret_cast<const char *>(decoded->icc.data), qsizetype(decoded->icc.size)));
@@ -206,12 +231,23 @@ public:
             formats::setFailureReason(QStringLiteral("no picture in the file"));
             return false;
         }
-        // Wrapped, then copied once into the form the painter draws fastest.
-        const QImage wrapped(pixels, width, height, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
-        QImage result = wrapped.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        // Copied once, into the form the painter draws fastest, where the
+        // loader hands it on.
+        QImage result = formats::newPicture(QSize(width, height), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         if (result.isNull()) {
             formats::setFailureReason(QStringLiteral("not enough memory"));
             return false;
+        }
+        for (int y = 0; y < height; ++y) {
+            const uint8_t *in = pixels + std::ptrdiff_t(y) * stride;
+            auto *out = reinterpret_cast<QRgb *>(result.scanLine(y));
+            if (alpha) {
+                for (int x = 0; x < width; ++x, in += 4)
+                    out[x] = qRgba(in[0], in[1], in[2], in[3]);
+            } else {
+                for (int x = 0; x < width; ++x, in += 3)
+                    out[x] = qRgb(in[0], in[1], in[2]);
+            }
         }
         tagColours(result);
         *image = result;
