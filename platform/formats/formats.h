@@ -8,9 +8,10 @@
 
 class QIODevice;
 
-// The program's own image-format plugins: HEIF and AVIF through libheif,
-// JPEG XL through libjxl, camera raw files through libraw. They are Qt image
-// plugins like Qt's own, so QImageReader finds them by a file's content.
+// The program's own image-format plugins: HEIF through libheif, AVIF through
+// libavif (libheif reads its container), JPEG XL through libjxl, camera raw
+// files through libraw. They are Qt image plugins like Qt's own, so
+// QImageReader finds them by a file's content.
 namespace formats {
 
 // Makes the plugins known to QImageReader. Once per process, before the
