@@ -351,6 +351,17 @@ private:
     std::vector<quint8> m_toDisplay[3];
 };
 
+// The whole of source through a transform into out, which is then in the
+// display's colour space.
+void transformInto(cmsHTRANSFORM transform, const QImage &source, QImage &out, const Display &target)
+{
+    cmsDoTransformLineStride(transform, source.constBits(), out.bits(), cmsUInt32Number(source.width()),
+                             cmsUInt32Number(source.height()), cmsUInt32Number(source.bytesPerLine()),
+                             cmsUInt32Number(out.bytesPerLine()), 0, 0);
+    if (target.space.isValid())
+        out.setColorSpace(target.space);
+}
+
 // Profiles Qt 6.4 cannot parse: those built on look-up tables, greyscale.
 QImage throughLcms(const QImage &image, const QByteArray &ownIcc, const Display &target)
 {
@@ -389,11 +400,7 @@ QImage throughLcms(const QImage &image, const QByteArray &ownIcc, const Display 
         return image;
     if (inputType == TYPE_GRAY_8)
         out.fill(Qt::black); // the opaque alpha bytes a grey source has none of
-    cmsDoTransformLineStride(transform.get(), source.constBits(), out.bits(), cmsUInt32Number(source.width()),
-                             cmsUInt32Number(source.height()), cmsUInt32Number(source.bytesPerLine()),
-                             cmsUInt32Number(out.bytesPerLine()), 0, 0);
-    if (target.space.isValid())
-        out.setColorSpace(target.space);
+    transformInto(transform.get(), source, out, target);
     return out;
 }
 
@@ -549,11 +556,7 @@ QImage cmykToDisplay(const QImage &cmyk, const QByteArray &icc, bool inverted, c
     if (out.isNull())
         return QImage();
     out.fill(Qt::black); // the opaque alpha bytes the transform leaves alone
-    cmsDoTransformLineStride(transform.get(), cmyk.constBits(), out.bits(), cmsUInt32Number(cmyk.width()),
-                             cmsUInt32Number(cmyk.height()), cmsUInt32Number(cmyk.bytesPerLine()),
-                             cmsUInt32Number(out.bytesPerLine()), 0, 0);
-    if (target.space.isValid())
-        out.setColorSpace(target.space);
+    transformInto(transform.get(), cmyk, out, target);
     return out;
 }
 

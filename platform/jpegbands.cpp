@@ -206,6 +206,16 @@ std::vector<int> bandStarts(int height, int group, int threads)
     return starts;
 }
 
+// The header of bytes that start as a JPEG does; false for any others, or
+// a header libjpeg rejects.
+bool readJpegHeader(const QByteArray &bytes, Header *header)
+{
+    if (bytes.size() < 4 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
+        return false;
+    readHeader(bytes, header);
+    return header->ok;
+}
+
 // Decodes a picture whose header was read, in bands; its pixels are
 // CMYK bytes for four components.
 QImage decodeIn(const QByteArray &bytes, const Header &header, int threads, qint64 maxBytes, Outcome &result,
@@ -226,11 +236,8 @@ QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *ou
     Outcome dummy;
     Outcome &result = outcome ? *outcome : dummy;
     result = Outcome::Unsuitable;
-    if (bytes.size() < 4 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
-        return QImage();
     Header header;
-    readHeader(bytes, &header);
-    if (!header.ok || !header.suitable)
+    if (!readJpegHeader(bytes, &header) || !header.suitable)
         return QImage();
     return decodeIn(bytes, header, threads, maxBytes, result, allocate);
 }
@@ -238,11 +245,8 @@ QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *ou
 QImage decodeCmyk(const QByteArray &bytes, int threads, qint64 maxBytes, bool *inverted)
 {
     Outcome result = Outcome::Unsuitable;
-    if (bytes.size() < 4 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
-        return QImage();
     Header header;
-    readHeader(bytes, &header);
-    if (!header.ok || !header.cmyk)
+    if (!readJpegHeader(bytes, &header) || !header.cmyk)
         return QImage();
     *inverted = header.inverted;
     return decodeIn(bytes, header, threads, maxBytes, result, {});
