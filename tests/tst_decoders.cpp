@@ -344,14 +344,21 @@ static int exitWhileStalled(int argc, char **argv)
     f.frame->endProcess(app.exec());
 }
 
+// What a child process of the test has said by the time it says marker.
+static QByteArray readUntil(QProcess &child, const QByteArray &marker)
+{
+    QByteArray said;
+    while (!said.contains(marker) && child.waitForReadyRead(20000))
+        said += child.readAllStandardOutput();
+    return said;
+}
+
 void TestDecoders::exitEndsTheProcessDespiteAStall()
 {
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--exit-while-stalled")});
     QVERIFY(child.waitForStarted());
-    QByteArray said;
-    while (!said.contains("exit\n") && child.waitForReadyRead(20000))
-        said += child.readAllStandardOutput();
+    const QByteArray said = readUntil(child, "exit\n");
     QVERIFY2(said.contains("exit\n"), said.constData());
     QElapsedTimer clock;
     clock.start();
@@ -498,9 +505,7 @@ void TestDecoders::decodersDieWithTheViewer()
     QProcess viewer;
     viewer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-hanging-decoder")});
     QVERIFY(viewer.waitForStarted());
-    QByteArray said;
-    while (!said.contains("ready\n") && viewer.waitForReadyRead(20000))
-        said += viewer.readAllStandardOutput();
+    const QByteArray said = readUntil(viewer, "ready\n");
     const QList<pid_t> decoders = childrenOf(pid_t(viewer.processId()));
     ::kill(pid_t(viewer.processId()), SIGKILL);
     viewer.waitForFinished();
