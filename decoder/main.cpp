@@ -1,15 +1,23 @@
 // vellupix-decoder: decodes the pictures the viewer hands it, one at a time,
 // in a process that can do nothing else. Started by the viewer with its end
 // of a socket as descriptor 3; see platform/decoderprotocol.h.
+//
+// Built a second time as vellupix-decoder-jpeg (VELLUPIX_DECODER_JPEG_ONLY),
+// for the JPEG the viewer is started with: without the libraries of the other
+// formats, without fonts and without a GUI application it is ready in a
+// third of the time, and the first picture is on screen that much sooner.
 
 #include "platform/colour.h"
 #include "platform/decoderprotocol.h"
+#ifndef VELLUPIX_DECODER_JPEG_ONLY
 #include "platform/formats/formats.h"
+#endif
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
 #include "platform/sandbox.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QFont>
 #include <QGuiApplication>
 #include <QPainter>
@@ -41,6 +49,7 @@ extern "C" const char *__asan_default_options()
 
 namespace {
 
+#ifndef VELLUPIX_DECODER_JPEG_ONLY
 // Every image plugin is loaded now: once confined, no library can be opened.
 void loadPlugins()
 {
@@ -72,6 +81,7 @@ void loadFonts()
         painter.drawText(0, 24, QStringLiteral("Ag"));
     }
 }
+#endif
 
 void answer(const proto::Reply &reply, const QByteArray &text, int fd)
 {
@@ -181,14 +191,11 @@ void answerPicture(QImage image, SharedPixels &shared)
 int main(int argc, char **argv)
 {
     std::int64_t addressSpace = 0;
-    bool fonts = true;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--address-space=", 16) == 0)
             addressSpace = std::strtoll(argv[i] + 16, nullptr, 10);
         else if (std::strncmp(argv[i], "--display-profile=", 18) == 0)
             colour::setDisplayProfile(QByteArray::fromBase64(QByteArray(argv[i] + 18)));
-        else if (std::strcmp(argv[i], "--no-fonts") == 0)
-            fonts = false; // started for one JPEG, and ended after it
     }
     if (::fcntl(proto::kSocketFd, F_GETFD) < 0) {
         std::fputs("vellupix-decoder: started by the viewer only\n", stderr);
@@ -208,13 +215,25 @@ int main(int argc, char **argv)
     // Qt's own event dispatcher: GLib's wants a new pipe for every thread,
     // and threads are made after confinement.
     qputenv("QT_NO_GLIB", "1");
+#ifdef VELLUPIX_DECODER_JPEG_ONLY
+    QCoreApplication app(argc, argv);
+    {
+        // Qt's JPEG plugin alone (for what the bands leave to it): a reader
+        // left to detect formats would load every plugin to ask it.
+        QBuffer empty;
+        empty.open(QIODevice::ReadOnly);
+        QImageReader reader(&empty, "jpeg");
+        reader.setAutoDetectImageFormat(false);
+        reader.canRead();
+    }
+#else
     // A GUI application without a screen, for the fonts SVG text needs.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     formats::registerPlugins();
     loadPlugins();
-    if (fonts)
-        loadFonts();
+    loadFonts();
+#endif
 
     if (addressSpace > 0)
         sandbox::limitAddressSpace(addressSpace);

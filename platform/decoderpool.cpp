@@ -40,19 +40,18 @@ namespace {
 std::mutex g_testingMutex;
 std::optional<DecoderPool::Settings> g_testingSettings;
 
-QString findProgram()
+QString findProgram(const QString &name, const QString &built)
 {
     // Installed: <prefix>/bin/vellupix and <prefix>/libexec/vellupix/.
     // Built: beside the viewer, in the build tree's root.
     // Asked of the kernel, not of Qt: the viewer starts its first decoder
     // before the application object exists.
     const QString here = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
-    for (const QString &candidate : {here + QStringLiteral("/../libexec/vellupix/vellupix-decoder"),
-                                     here + QStringLiteral("/vellupix-decoder")}) {
+    for (const QString &candidate : {here + QStringLiteral("/../libexec/vellupix/") + name, here + u'/' + name}) {
         if (QFileInfo(candidate).isExecutable())
             return QFileInfo(candidate).canonicalFilePath();
     }
-    return QStringLiteral(VELLUPIX_DECODER_BUILT);
+    return built;
 }
 
 QString signalName(int sig)
@@ -221,7 +220,9 @@ DecoderPool::Settings DecoderPool::defaultSettings()
             return *g_testingSettings;
     }
     Settings settings;
-    settings.program = findProgram();
+    settings.program = findProgram(QStringLiteral("vellupix-decoder"), QStringLiteral(VELLUPIX_DECODER_BUILT));
+    settings.jpegProgram =
+        findProgram(QStringLiteral("vellupix-decoder-jpeg"), QStringLiteral(VELLUPIX_JPEG_DECODER_BUILT));
     settings.processes = std::max(1, QThread::idealThreadCount()) + 1;
     settings.deadline = kDeadline;
     settings.addressSpaceBytes = kAddressSpaceBytes;
@@ -326,7 +327,7 @@ bool DecoderPool::spawn(Process &process)
     const int childEnd = ::fcntl(ends[1], F_DUPFD_CLOEXEC, proto::kSocketFd + 1);
     ::close(ends[1]);
 
-    const QByteArray program = QFile::encodeName(m_settings.program);
+    const QByteArray program = QFile::encodeName(process.jpegOnly ? m_settings.jpegProgram : m_settings.program);
     const QByteArray limit = "--address-space=" + QByteArray::number(qint64(m_settings.addressSpaceBytes));
     // The decoder converts to the monitor's colours itself; a profile too
     // large for an argument leaves it at sRGB.
@@ -337,8 +338,6 @@ bool DecoderPool::spawn(Process &process)
         argv.push_back(const_cast<char *>(limit.constData()));
     if (!display.isEmpty() && profile.size() < 100000)
         argv.push_back(const_cast<char *>(profile.constData()));
-    if (process.fontless)
-        argv.push_back(const_cast<char *>("--no-fonts"));
     argv.push_back(nullptr);
 
     const pid_t pid = Launcher::instance().launch(program.constData(), argv.data(), childEnd);
@@ -364,8 +363,8 @@ DecoderPool::Process *DecoderPool::acquire(bool jpeg)
             throw RuntimeError(QStringLiteral("The program is ending."));
         Process *free = nullptr;
         for (Process &process : m_processes) {
-            // A fontless one that has served its picture is being retired.
-            if (process.busy || (process.fontless && process.pid > 0))
+            // A JPEG-only one that has served its picture is being retired.
+            if (process.busy || (process.jpegOnly && process.pid > 0))
                 continue;
             // One already running is ready sooner than one to be started.
             if (!free || (free->pid < 0 && process.pid > 0))
@@ -373,7 +372,7 @@ DecoderPool::Process *DecoderPool::acquire(bool jpeg)
         }
         if (free) {
             if (free->pid < 0)
-                free->fontless = jpeg && m_started == 0;
+                free->jpegOnly = jpeg && m_started == 0 && !m_settings.jpegProgram.isEmpty();
             if (free->pid < 0 && !spawn(*free))
                 throw RuntimeError(QStringLiteral("The decoding program \u201c%1\u201d cannot be started (%2).")
                                        .arg(m_settings.program, QString::fromLocal8Bit(std::strerror(errno))));
@@ -390,14 +389,27 @@ void DecoderPool::release(Process *process)
         std::lock_guard lock(m_mutex);
         // A decoder that died is replaced at once, so that its start overlaps
         // with whatever the viewer does next.
-        if (process->pid < 0 && !m_ending)
+        if (process->pid < 0 && !m_ending) {
+            process->jpegOnly = false;
             spawn(*process);
+        }
         process->busy = false;
         m_freed.notify_one();
-        if (m_ending || !(process->fontless || m_startWhenIdle))
+        // The JPEG-only decoder is retired, and the rest started, when the
+        // next picture is asked for: the viewer asks once the first is on
+        // screen, and starting them now would take the cores its paint needs.
+        if (m_ending || process->jpegOnly || !m_startWhenIdle)
             return;
     }
     tidyBeside();
+}
+
+bool DecoderPool::tidyDue() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_ending && std::any_of(m_processes.begin(), m_processes.end(), [](const Process &p) {
+        return p.jpegOnly && p.pid > 0 && !p.busy;
+    });
 }
 
 void DecoderPool::tidy()
@@ -406,9 +418,9 @@ void DecoderPool::tidy()
     if (m_ending)
         return;
     for (Process &process : m_processes) {
-        if (process.fontless && process.pid > 0 && !process.busy) {
+        if (process.jpegOnly && process.pid > 0 && !process.busy) {
             finish(process, true);
-            process.fontless = false;
+            process.jpegOnly = false;
             spawn(process);
         }
     }
@@ -471,6 +483,8 @@ QImage DecoderPool::decode(int fd, const QString &name, bool own)
     unsigned char head[3] = {};
     const bool jpeg = ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) && head[0] == 0xFF && head[1] == 0xD8
         && head[2] == 0xFF;
+    if (tidyDue())
+        tidyBeside();
     Process *process = nullptr;
     try {
         process = acquire(jpeg);

@@ -27,6 +27,9 @@ public:
     struct Settings
     {
         QString program;                    // the decoding program
+        // The same for JPEG alone, ready sooner: the first decoder, when the
+        // viewer starts with a JPEG, runs it. Empty: never used.
+        QString jpegProgram;
         int processes = 1;
         std::chrono::milliseconds deadline; // per picture
         std::int64_t addressSpaceBytes = 0; // 0: no limit
@@ -87,23 +90,23 @@ private:
         int socket = -1;
         bool busy = false;
         bool greeted = false; // its Hello was read
-        // Started without fonts for the one JPEG the viewer starts with, and
-        // replaced after it: fonts are only for SVG text, and reading them
-        // took a tenth of the time to the first picture.
-        bool fontless = false;
+        // Runs the JPEG-only program for the one JPEG the viewer starts
+        // with, and is replaced by a full decoder after it.
+        bool jpegOnly = false;
     };
 
-    // The very first decoder, asked for a JPEG, starts without fonts.
+    // The very first decoder, asked for a JPEG, runs the JPEG-only program.
     Process *acquire(bool jpeg = false);
     void release(Process *process);
     bool spawn(Process &process); // with m_mutex held
     // Kills and reaps a process, and says how it ended.
     QString finish(Process &process, bool kill);
     QImage roundTrip(Process &process, int fd, const QString &name, bool own);
-    // Retires the fontless decoder and starts the rest, on a thread of its
+    // Retires the JPEG-only decoder and starts the rest, on a thread of its
     // own (tidyBeside).
     void tidy();
     void tidyBeside();
+    bool tidyDue() const;
     // The cores one more decode may take: those the other busy decoders
     // leave, at least one.
     int coresFree() const;

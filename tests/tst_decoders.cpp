@@ -193,7 +193,9 @@ class TestDecoders : public QObject
     Q_OBJECT
 private slots:
     void cleanup() { DecoderPool::setDefaultSettingsForTesting(std::nullopt); }
+    void answersAsTheLoaderDoes_data();
     void answersAsTheLoaderDoes();
+    void startsWithAJpegThenReadsEveryFormat();
     void misbehavingDecoderCostsOneReport_data();
     void misbehavingDecoderCostsOneReport();
     void confinedDecoderOpensNothing();
@@ -207,16 +209,31 @@ private slots:
     void decodersDieWithTheViewer();
 };
 
+void TestDecoders::answersAsTheLoaderDoes_data()
+{
+    QTest::addColumn<bool>("jpegOnly");
+    QTest::newRow("every file, full decoder") << false;
+    // What the viewer decodes the JPEG it starts with in.
+    QTest::newRow("every JPEG, JPEG-only decoder") << true;
+}
+
 void TestDecoders::answersAsTheLoaderDoes()
 {
+    QFETCH(bool, jpegOnly);
     const QString root = testpictures::testdata(QString());
     if (!QFile::exists(root))
         QSKIP("the shared test data is not beside the repository");
-    DecoderPool pool;
+    DecoderPool::Settings settings = DecoderPool::defaultSettings();
+    if (jpegOnly)
+        settings.program = settings.jpegProgram;
+    DecoderPool pool(settings);
     int compared = 0, pictures = 0, unrepeatable = 0;
     QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QByteArray path = QFile::encodeName(it.next());
+        QFile file(QFile::decodeName(path));
+        if (jpegOnly && !(file.open(QIODevice::ReadOnly) && file.read(3) == "\xFF\xD8\xFF"))
+            continue;
         const Outcome here = outcome([&] { return picture::LoadPicture(path); });
         const Outcome there = outcome([&] { return pool.LoadPicture(path); });
         const QByteArray what = path + ": " + there.error.toUtf8() + " / " + here.error.toUtf8();
@@ -239,6 +256,20 @@ void TestDecoders::answersAsTheLoaderDoes()
     }
     qInfo("%d files compared, %d of them pictures, %d damaged ones with other pixels", compared, pictures,
           unrepeatable);
+}
+
+void TestDecoders::startsWithAJpegThenReadsEveryFormat()
+{
+    // One decoder: the JPEG-only one the viewer starts with has to make way
+    // for a full one before the next picture.
+    DecoderPool::Settings settings = DecoderPool::defaultSettings();
+    settings.processes = 1;
+    DecoderPool pool(settings);
+    QTemporaryDir dir;
+    const QString jpeg = testpictures::write(dir.path(), QStringLiteral("a.jpg"), QSize(64, 48), Qt::blue, "jpeg");
+    QCOMPARE(pool.LoadPicture(QFile::encodeName(jpeg)).size(), QSize(64, 48));
+    const QString webp = testpictures::write(dir.path(), QStringLiteral("b.webp"), QSize(40, 30), Qt::red, "webp");
+    QCOMPARE(pool.LoadPicture(QFile::encodeName(webp)).size(), QSize(40, 30));
 }
 
 void TestDecoders::misbehavingDecoderCostsOneReport_data()
