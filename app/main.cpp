@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "app/mdiform1.h"
+#include "app/pluginpaths.h"
 #include "platform/colour.h"
 #include "platform/decoderpool.h"
 #include "platform/dialogs.h"
@@ -45,6 +46,10 @@ int main(int argc, char *argv[])
     Decoding decoding;
     if (!commandLine.file.isEmpty())
         decoding.cache->prefetch({commandLine.file});
+    // The menus belong to the frame, as designed, even where the desktop
+    // offers a menu bar of its own; asking the session bus whether it does
+    // would also hold up the start.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vellupix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLUPIX_VERSION));
@@ -60,6 +65,7 @@ int main(int argc, char *argv[])
         decoding.decoders->restartIdle();
     }
 
+    const PluginPathsHeld pluginPaths;
     QtDialogs dialogs;
     MDIForm1 frame(dialogs, std::move(decoding));
     frame.Show();

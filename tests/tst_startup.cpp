@@ -1,8 +1,10 @@
 // Start-up, the frame's layout, Exit and the end of the process.
 
+#include "app/pluginpaths.h"
 #include "support/framefixture.h"
 #include "support/testmain.h"
 
+#include <QImageReader>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QSignalSpy>
@@ -18,6 +20,7 @@ private slots:
     void exitAnsweredNoChangesNothing();
     void exitAnsweredYesClosesEverything();
     void closeControlAsksNothing();
+    void pluginsAreFoundAgainOnceTheFrameIsPainted();
 };
 
 void TestStartup::startsReadyWithTheSplash()
@@ -92,6 +95,20 @@ void TestStartup::closeControlAsksNothing()
     QVERIFY(f.dialogs.boxes.isEmpty());
     QVERIFY(!f.frame->isVisible());
     QVERIFY(!f.frame->frmAbout().isLoaded());
+}
+
+// The frame is built without image plugins; the cursor's .cur, Save's WebP
+// and the dialogs' icons need them back.
+void TestStartup::pluginsAreFoundAgainOnceTheFrameIsPainted()
+{
+    const QStringList paths = QCoreApplication::libraryPaths();
+    {
+        const PluginPathsHeld held;
+        QVERIFY(QCoreApplication::libraryPaths().isEmpty());
+        FrameFixture f;
+        QTRY_COMPARE(QCoreApplication::libraryPaths(), paths);
+    }
+    QVERIFY(QImageReader::supportedImageFormats().contains("webp"));
 }
 
 VELLUPIX_TEST_MAIN(TestStartup)
