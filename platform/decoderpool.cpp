@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -74,11 +75,52 @@ struct Mapping
     std::size_t size;
 };
 
+// The last unmapping of a decoder's picture frees its memory, page by page:
+// some ten milliseconds for a 12-MP picture, which the window thread would
+// pay when a step drops the picture it showed. A thread of its own does it.
+// Never ended nor destroyed: the process may end while it waits.
+class Unmapper
+{
+public:
+    static Unmapper &instance()
+    {
+        static Unmapper *unmapper = new Unmapper;
+        return *unmapper;
+    }
+    void post(Mapping *mapping)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_mappings.push_back(mapping);
+        }
+        m_posted.notify_one();
+    }
+
+private:
+    Unmapper()
+    {
+        std::thread([this] {
+            for (;;) {
+                Mapping *mapping;
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_posted.wait(lock, [this] { return !m_mappings.empty(); });
+                    mapping = m_mappings.front();
+                    m_mappings.pop_front();
+                }
+                ::munmap(mapping->address, mapping->size);
+                delete mapping;
+            }
+        }).detach();
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_posted;
+    std::deque<Mapping *> m_mappings;
+};
+
 void unmap(void *info)
 {
-    auto *mapping = static_cast<Mapping *>(info);
-    ::munmap(mapping->address, mapping->size);
-    delete mapping;
+    Unmapper::instance().post(static_cast<Mapping *>(info));
 }
 
 std::atomic<bool> g_confinementReported{false};

@@ -196,6 +196,7 @@ private slots:
     void answersAsTheLoaderDoes_data();
     void answersAsTheLoaderDoes();
     void startsWithAJpegThenReadsEveryFormat();
+    void droppedPicturesAreUnmapped();
     void misbehavingDecoderCostsOneReport_data();
     void misbehavingDecoderCostsOneReport();
     void confinedDecoderOpensNothing();
@@ -270,6 +271,27 @@ void TestDecoders::startsWithAJpegThenReadsEveryFormat()
     QCOMPARE(pool.LoadPicture(QFile::encodeName(jpeg)).size(), QSize(64, 48));
     const QString webp = testpictures::write(dir.path(), QStringLiteral("b.webp"), QSize(40, 30), Qt::red, "webp");
     QCOMPARE(pool.LoadPicture(QFile::encodeName(webp)).size(), QSize(40, 30));
+}
+
+int mappedPictures()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) ? int(maps.readAll().count("memfd:vellupix-picture")) : -1;
+}
+
+// Dropped pictures are unmapped by a thread of the pool's, not at once.
+void TestDecoders::droppedPicturesAreUnmapped()
+{
+    DecoderPool pool;
+    QTemporaryDir dir;
+    const QString path = testpictures::write(dir.path(), QStringLiteral("a.png"), QSize(640, 480));
+    const int before = mappedPictures();
+    {
+        const QImage first = pool.LoadPicture(QFile::encodeName(path));
+        const QImage second = pool.LoadPicture(QFile::encodeName(path));
+        QCOMPARE(mappedPictures(), before + 2);
+    }
+    QTRY_COMPARE(mappedPictures(), before);
 }
 
 void TestDecoders::misbehavingDecoderCostsOneReport_data()
