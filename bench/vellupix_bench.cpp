@@ -9,6 +9,7 @@
 // only the ten Next presses at key-repeat speed.
 
 #include "app/mdiform1.h"
+#include "app/pluginpaths.h"
 #include "browse/form1.h"
 #include "browse/module1.h"
 #include "platform/picturecache.h"
@@ -41,6 +42,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <cstdio>
 #include <random>
 #include <thread>
@@ -859,12 +861,19 @@ void benchLargeFolder(const QString &root)
 // timed from the start of the process to its first frame on screen.
 int probe(const QString &what, int argc, char **argv)
 {
+    const bool bareWindow = what == QLatin1String("bare");
+    // The viewer's start as its main() makes it.
+    if (!bareWindow)
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QApplication app(argc, argv);
+    std::optional<PluginPathsHeld> pluginPaths;
+    if (!bareWindow)
+        pluginPaths.emplace();
     QtDialogs dialogs;
     std::unique_ptr<QWidget> bare;
     std::unique_ptr<MDIForm1> frame;
     QWidget *window = nullptr;
-    if (what == QLatin1String("bare")) {
+    if (bareWindow) {
         bare = std::make_unique<QWidget>();
         bare->resize(800, 600);
         bare->show();
