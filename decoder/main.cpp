@@ -159,8 +159,9 @@ void answerPicture(QImage image, SharedPixels &shared)
     const std::size_t total = reply.pixelBytes + reply.extraBytes;
 
     if (shared.holds(image)) {
-        image = QImage(); // refers to the mapping, about to go
-        shared.unmap();
+        // Unmapped only once answered (the caller's SharedPixels goes after
+        // this): unmapping a 12-MP picture takes 4 ms the viewer would wait.
+        image = QImage();
         if (::ftruncate(shared.memfd, off_t(total)) != 0
             || ::pwrite(shared.memfd, properties.constData(), reply.extraBytes, off_t(reply.pixelBytes))
                 != ssize_t(reply.extraBytes))
@@ -180,9 +181,8 @@ void answerPicture(QImage image, SharedPixels &shared)
         std::memcpy(static_cast<char *>(address) + reply.pixelBytes, properties.constData(), reply.extraBytes);
         ::munmap(address, total);
     }
-    // Sealed, so that the viewer's mapping can neither shrink under it nor
-    // change while it is shown.
-    ::fcntl(shared.memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    // Sealed, so that the viewer's mapping cannot shrink under it.
+    ::fcntl(shared.memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
     answer(reply, QByteArray(), shared.memfd);
 }
 
@@ -261,11 +261,21 @@ int main(int argc, char **argv)
         const QString name = QString::fromUtf8(buffer.data() + sizeof request,
                                                qsizetype(std::min<size_t>(request.nameBytes, size_t(n) - sizeof request)));
         try {
+            SharedPixels shared;
 #ifdef VELLUPIX_DECODER_MISBEHAVES
             misbehaveOn(fd);
+            if (rewritesAfterAnswering(fd)) {
+                ::close(fd);
+                QImage picture = shared.make(QSize(64, 64), QImage::Format_Indexed8);
+                picture.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+                picture.fill(1);
+                answerPicture(picture, shared);
+                keepRewriting(shared.address, shared.bytes, 255);
+                shared.address = nullptr; // left to the thread
+                continue;
+            }
 #endif
             picture::setCoresForDecoding(int(std::min<std::uint32_t>(request.cores, 256)));
-            SharedPixels shared;
             const auto store = [&](QSize size, QImage::Format format) { return shared.make(size, format); };
             QImage image = request.own ? picture::decodeOwnPictureFile(fd, name, store)
                                        : picture::decodePictureFile(fd, name, store);

@@ -643,7 +643,7 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
         && std::int64_t(reply.pixelBytes) == reply.bytesPerLine * reply.height
         && std::int64_t(reply.pixelBytes) <= maxPixelBytes && reply.extraBytes <= (64u << 20)
         && ::fstat(memfd, &st) == 0 && std::uint64_t(st.st_size) >= reply.pixelBytes + reply.extraBytes
-        && (::fcntl(memfd, F_GET_SEALS) & (F_SEAL_SHRINK | F_SEAL_WRITE)) == (F_SEAL_SHRINK | F_SEAL_WRITE);
+        && (::fcntl(memfd, F_GET_SEALS) & F_SEAL_SHRINK) == F_SEAL_SHRINK;
     if (!valid) {
         if (memfd >= 0)
             ::close(memfd);
@@ -666,10 +666,15 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
         unmap(mapping);
         throw malformed();
     }
-    const QByteArray properties = QByteArray::fromRawData(static_cast<const char *>(address) + reply.pixelBytes,
-                                                          qsizetype(reply.extraBytes));
+    // The decoder may still write to the buffer (it unmaps it after it has
+    // answered, off the window's wait): whatever could lead the viewer's
+    // reading astray is copied before it is checked. The properties are;
+    // so are pixels that index a colour table. Any other pixel is a colour.
+    const QByteArray properties(static_cast<const char *>(address) + reply.pixelBytes, qsizetype(reply.extraBytes));
     if (!proto::decodeProperties(properties, image))
         throw malformed();
+    if (image.format() == QImage::Format_Indexed8)
+        image = image.copy();
     completeColourTable(image);
     return image;
 }

@@ -8,8 +8,10 @@
 // What the viewer and a decoding process say to each other over their
 // socket (sequenced packets: one message, one datagram). The viewer sends a
 // Request with the open picture file attached; the decoder answers with a
-// Reply, attaching a sealed memfd that holds the pixels followed by the
-// picture's other properties, or followed by the error's description.
+// Reply, attaching a memfd sealed against shrinking that holds the pixels
+// followed by the picture's other properties, or followed by the error's
+// description. The decoder may still hold the memfd writable: the viewer
+// copies what it reads from there before it relies on it.
 namespace decoderprotocol {
 
 // Where the decoder finds its end of the socket.

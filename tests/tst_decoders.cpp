@@ -197,6 +197,7 @@ private slots:
     void answersAsTheLoaderDoes();
     void startsWithAJpegThenReadsEveryFormat();
     void droppedPicturesAreUnmapped();
+    void indexedPicturesAreTheViewersOwn();
     void misbehavingDecoderCostsOneReport_data();
     void misbehavingDecoderCostsOneReport();
     void confinedDecoderOpensNothing();
@@ -292,6 +293,21 @@ void TestDecoders::droppedPicturesAreUnmapped()
         QCOMPARE(mappedPictures(), before + 2);
     }
     QTRY_COMPARE(mappedPictures(), before);
+}
+
+// A decoder may write to its answer's pixels afterwards (one that was taken
+// over could): an index past the colour table would then be read beyond it.
+void TestDecoders::indexedPicturesAreTheViewersOwn()
+{
+    DecoderPool pool(misbehaving());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.png"));
+    testpictures::writeText(path, "VELLUPIX-TEST rewrite");
+    const QImage picture = pool.LoadPicture(QFile::encodeName(path));
+    QCOMPARE(picture.format(), QImage::Format_Indexed8);
+    QTest::qWait(100);
+    QCOMPARE(picture.pixelIndex(10, 10), 1);
+    QCOMPARE(picture.colorCount(), 2);
 }
 
 void TestDecoders::misbehavingDecoderCostsOneReport_data()

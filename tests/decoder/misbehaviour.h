@@ -8,6 +8,8 @@
 //   VELLUPIX-TEST escape  tries to open a file, make a socket and a process,
 //                         and make memory executable, and answers with what
 //                         it was refused
+//   VELLUPIX-TEST rewrite answers a 64 x 64 picture of two indexed colours,
+//                         then keeps writing index 255 into its pixels
 
 #include "platform/runtimeerror.h"
 
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -70,4 +73,22 @@ inline void misbehaveOn(int fd)
                            + QStringLiteral("; ") + attempt("fork", child, childError) + QStringLiteral("; ")
                            + attempt("mprotect exec", exec, execError));
     }
+}
+
+inline bool rewritesAfterAnswering(int fd)
+{
+    char head[32] = {};
+    return ::pread(fd, head, sizeof head - 1, 0) > 0 && std::strncmp(head, "VELLUPIX-TEST rewrite", 21) == 0;
+}
+
+// For a while, as a decoder that was taken over could do for ever.
+inline void keepRewriting(void *pixels, std::size_t bytes, unsigned char value)
+{
+    std::thread([=] {
+        for (int i = 0; i < 400; ++i) {
+            std::memset(pixels, value, bytes);
+            const timespec pause{0, 5'000'000};
+            ::nanosleep(&pause, nullptr);
+        }
+    }).detach();
 }
