@@ -2,14 +2,15 @@
 // in a process that can do nothing else. Started by the viewer with its end
 // of a socket as descriptor 3; see platform/decoderprotocol.h.
 //
-// Built a second time as vellupix-decoder-jpeg (VELLUPIX_DECODER_JPEG_ONLY),
-// for the JPEG the viewer is started with: without the libraries of the other
-// formats, without fonts and without a GUI application it is ready in a
-// third of the time, and the first picture is on screen that much sooner.
+// Built a second time as vellupix-decoder-lean (VELLUPIX_DECODER_LEAN), for
+// the JPEG or PNG the viewer is started with: with Qt's JPEG plugin and its
+// own PNG reader only, without the other formats' libraries, without fonts
+// and without a GUI application, it is ready in a third of the time, and the
+// first picture is on screen that much sooner.
 
 #include "platform/colour.h"
 #include "platform/decoderprotocol.h"
-#ifndef VELLUPIX_DECODER_JPEG_ONLY
+#ifndef VELLUPIX_DECODER_LEAN
 #include "platform/formats/formats.h"
 #endif
 #include "platform/picture.h"
@@ -49,7 +50,7 @@ extern "C" const char *__asan_default_options()
 
 namespace {
 
-#ifndef VELLUPIX_DECODER_JPEG_ONLY
+#ifndef VELLUPIX_DECODER_LEAN
 // Every image plugin is loaded now: once confined, no library can be opened.
 void loadPlugins()
 {
@@ -215,11 +216,12 @@ int main(int argc, char **argv)
     // Qt's own event dispatcher: GLib's wants a new pipe for every thread,
     // and threads are made after confinement.
     qputenv("QT_NO_GLIB", "1");
-#ifdef VELLUPIX_DECODER_JPEG_ONLY
+#ifdef VELLUPIX_DECODER_LEAN
     QCoreApplication app(argc, argv);
     {
-        // Qt's JPEG plugin alone (for what the bands leave to it): a reader
-        // left to detect formats would load every plugin to ask it.
+        // Qt's JPEG plugin alone (for what the bands leave to it; PNG is
+        // Qt's own): a reader left to detect formats would load every
+        // plugin to ask it.
         QBuffer empty;
         empty.open(QIODevice::ReadOnly);
         QImageReader reader(&empty, "jpeg");

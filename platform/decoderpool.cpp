@@ -263,8 +263,8 @@ DecoderPool::Settings DecoderPool::defaultSettings()
     }
     Settings settings;
     settings.program = findProgram(QStringLiteral("vellupix-decoder"), QStringLiteral(VELLUPIX_DECODER_BUILT));
-    settings.jpegProgram =
-        findProgram(QStringLiteral("vellupix-decoder-jpeg"), QStringLiteral(VELLUPIX_JPEG_DECODER_BUILT));
+    settings.leanProgram =
+        findProgram(QStringLiteral("vellupix-decoder-lean"), QStringLiteral(VELLUPIX_LEAN_DECODER_BUILT));
     settings.processes = std::max(1, QThread::idealThreadCount()) + 1;
     settings.deadline = kDeadline;
     settings.addressSpaceBytes = kAddressSpaceBytes;
@@ -369,7 +369,7 @@ bool DecoderPool::spawn(Process &process)
     const int childEnd = ::fcntl(ends[1], F_DUPFD_CLOEXEC, proto::kSocketFd + 1);
     ::close(ends[1]);
 
-    const QByteArray program = QFile::encodeName(process.jpegOnly ? m_settings.jpegProgram : m_settings.program);
+    const QByteArray program = QFile::encodeName(process.lean ? m_settings.leanProgram : m_settings.program);
     const QByteArray limit = "--address-space=" + QByteArray::number(qint64(m_settings.addressSpaceBytes));
     // The decoder converts to the monitor's colours itself; a profile too
     // large for an argument leaves it at sRGB.
@@ -397,7 +397,7 @@ bool DecoderPool::spawn(Process &process)
     return true;
 }
 
-DecoderPool::Process *DecoderPool::acquire(bool jpeg)
+DecoderPool::Process *DecoderPool::acquire(bool leanEnough)
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
@@ -405,8 +405,8 @@ DecoderPool::Process *DecoderPool::acquire(bool jpeg)
             throw RuntimeError(QStringLiteral("The program is ending."));
         Process *free = nullptr;
         for (Process &process : m_processes) {
-            // A JPEG-only one that has served its picture is being retired.
-            if (process.busy || (process.jpegOnly && process.pid > 0))
+            // A lean one that has served its picture is being retired.
+            if (process.busy || (process.lean && process.pid > 0))
                 continue;
             // One already running is ready sooner than one to be started.
             if (!free || (free->pid < 0 && process.pid > 0))
@@ -414,7 +414,7 @@ DecoderPool::Process *DecoderPool::acquire(bool jpeg)
         }
         if (free) {
             if (free->pid < 0)
-                free->jpegOnly = jpeg && m_started == 0 && !m_settings.jpegProgram.isEmpty();
+                free->lean = leanEnough && m_started == 0 && !m_settings.leanProgram.isEmpty();
             if (free->pid < 0 && !spawn(*free))
                 throw RuntimeError(QStringLiteral("The decoding program \u201c%1\u201d cannot be started (%2).")
                                        .arg(m_settings.program, QString::fromLocal8Bit(std::strerror(errno))));
@@ -432,15 +432,15 @@ void DecoderPool::release(Process *process)
         // A decoder that died is replaced at once, so that its start overlaps
         // with whatever the viewer does next.
         if (process->pid < 0 && !m_ending) {
-            process->jpegOnly = false;
+            process->lean = false;
             spawn(*process);
         }
         process->busy = false;
         m_freed.notify_one();
-        // The JPEG-only decoder is retired, and the rest started, when the
+        // The lean decoder is retired, and the rest started, when the
         // next picture is asked for: the viewer asks once the first is on
         // screen, and starting them now would take the cores its paint needs.
-        if (m_ending || process->jpegOnly || !m_startWhenIdle)
+        if (m_ending || process->lean || !m_startWhenIdle)
             return;
     }
     tidyBeside();
@@ -450,7 +450,7 @@ bool DecoderPool::tidyDue() const
 {
     std::lock_guard lock(m_mutex);
     return !m_ending && std::any_of(m_processes.begin(), m_processes.end(), [](const Process &p) {
-        return p.jpegOnly && p.pid > 0 && !p.busy;
+        return p.lean && p.pid > 0 && !p.busy;
     });
 }
 
@@ -460,9 +460,9 @@ void DecoderPool::tidy()
     if (m_ending)
         return;
     for (Process &process : m_processes) {
-        if (process.jpegOnly && process.pid > 0 && !process.busy) {
+        if (process.lean && process.pid > 0 && !process.busy) {
             finish(process, true);
-            process.jpegOnly = false;
+            process.lean = false;
             spawn(process);
         }
     }
@@ -522,14 +522,15 @@ QImage DecoderPool::LoadOwnPicture(const QByteArray &nativePath)
 QImage DecoderPool::decode(int fd, const QString &name, bool own)
 {
     // Only the first bytes, at an offset: the decoder reads from the start.
-    unsigned char head[3] = {};
-    const bool jpeg = ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) && head[0] == 0xFF && head[1] == 0xD8
-        && head[2] == 0xFF;
+    // A JPEG or a PNG is what the lean decoder reads.
+    char head[4] = {};
+    const bool read = ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head);
+    const bool leanEnough = read && (std::memcmp(head, "\xFF\xD8\xFF", 3) == 0 || std::memcmp(head, "\x89PNG", 4) == 0);
     if (tidyDue())
         tidyBeside();
     Process *process = nullptr;
     try {
-        process = acquire(jpeg);
+        process = acquire(leanEnough);
     } catch (...) {
         ::close(fd);
         throw;

@@ -27,9 +27,9 @@ public:
     struct Settings
     {
         QString program;                    // the decoding program
-        // The same for JPEG alone, ready sooner: the first decoder, when the
-        // viewer starts with a JPEG, runs it. Empty: never used.
-        QString jpegProgram;
+        // The same for JPEG and PNG alone, ready sooner: the first decoder,
+        // when the viewer starts with one of those, runs it. Empty: never.
+        QString leanProgram;
         int processes = 1;
         std::chrono::milliseconds deadline; // per picture
         std::int64_t addressSpaceBytes = 0; // 0: no limit
@@ -90,19 +90,20 @@ private:
         int socket = -1;
         bool busy = false;
         bool greeted = false; // its Hello was read
-        // Runs the JPEG-only program for the one JPEG the viewer starts
+        // Runs the lean program for the one JPEG or PNG the viewer starts
         // with, and is replaced by a full decoder after it.
-        bool jpegOnly = false;
+        bool lean = false;
     };
 
-    // The very first decoder, asked for a JPEG, runs the JPEG-only program.
-    Process *acquire(bool jpeg = false);
+    // The very first decoder, asked for a picture the lean program reads,
+    // runs that program.
+    Process *acquire(bool leanEnough = false);
     void release(Process *process);
     bool spawn(Process &process); // with m_mutex held
     // Kills and reaps a process, and says how it ended.
     QString finish(Process &process, bool kill);
     QImage roundTrip(Process &process, int fd, const QString &name, bool own);
-    // Retires the JPEG-only decoder and starts the rest, on a thread of its
+    // Retires the lean decoder and starts the rest, on a thread of its
     // own (tidyBeside).
     void tidy();
     void tidyBeside();
