@@ -265,6 +265,9 @@ DecoderPool::Settings DecoderPool::defaultSettings()
     settings.program = findProgram(QStringLiteral("vellupix-decoder"), QStringLiteral(VELLUPIX_DECODER_BUILT));
     settings.leanProgram =
         findProgram(QStringLiteral("vellupix-decoder-lean"), QStringLiteral(VELLUPIX_LEAN_DECODER_BUILT));
+    // Only a quicker start: where it is missing, the full program does.
+    if (!QFileInfo(settings.leanProgram).isExecutable())
+        settings.leanProgram.clear();
     settings.processes = std::max(1, QThread::idealThreadCount()) + 1;
     settings.deadline = kDeadline;
     settings.addressSpaceBytes = kAddressSpaceBytes;
