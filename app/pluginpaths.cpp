@@ -5,6 +5,12 @@
 
 PluginPathsHeld::PluginPathsHeld()
 {
+    // Only where the window system loads nothing more for a window of ours:
+    // Wayland's, for one, loads its shell and its window decorations when
+    // the first window is made.
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("xcb") && platform != QLatin1String("offscreen"))
+        return;
     QApplication::style();
     m_paths = QCoreApplication::libraryPaths();
     QCoreApplication::setLibraryPaths({});

@@ -10,7 +10,8 @@
 // one of its own, loading the plugin and its libraries (TIFF, WebP, MNG, SVG
 // and more): some ten milliseconds before the first picture. The viewer
 // decodes no picture itself, so Qt's plugin paths are held empty from here
-// until the first paint, and given back before anything is painted.
+// until the first paint, and given back before anything is painted. On X11
+// (and offscreen) only.
 class PluginPathsHeld : public QObject
 {
 public:
