@@ -85,6 +85,9 @@ inline bool rewritesAfterAnswering(int fd)
 inline void keepRewriting(void *pixels, std::size_t bytes, unsigned char value)
 {
     std::thread([=] {
+        // Late enough that a viewer trusting the buffer has checked it first.
+        const timespec late{0, 50'000'000};
+        ::nanosleep(&late, nullptr);
         for (int i = 0; i < 400; ++i) {
             std::memset(pixels, value, bytes);
             const timespec pause{0, 5'000'000};
