@@ -286,7 +286,12 @@ bool MDIForm1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_toolbar && event->type() == QEvent::Paint) {
         m_toolbar->removeEventFilter(this);
-        QTimer::singleShot(0, this, [this] { m_decoders->start(); });
+        // Started with a file, the decoders start once its picture is on
+        // screen: each takes a core for tens of milliseconds.
+        QTimer::singleShot(0, this, [this] {
+            if (!m_firstPictureAwaited)
+                m_decoders->start();
+        });
     }
     if (watched == m_slider) {
         if (event->type() == QEvent::MouseMove)
@@ -312,7 +317,23 @@ void MDIForm1::AboutImage_Click()
 
 void MDIForm1::Open_Click() { m_browsing->Open_Click(); }
 void MDIForm1::Open_File(const QString &path) { m_browsing->Open_File(path); }
-void MDIForm1::Open_File(const QByteArray &nativePath) { m_browsing->Open_File(nativePath); }
+void MDIForm1::Open_File(const QByteArray &nativePath)
+{
+    m_firstPictureAwaited = true;
+    m_browsing->Open_File(nativePath);
+    m_firstPictureAwaited = false;
+    // Its neighbours are read first, then the other decoders start; a
+    // picture that failed has nothing to wait for.
+    Form1Window &window = m_form1->window();
+    if (window.afterNextPaint) {
+        window.afterNextPaint = [this, readAhead = std::move(window.afterNextPaint)] {
+            readAhead();
+            m_decoders->start();
+        };
+    } else {
+        QTimer::singleShot(0, this, [this] { m_decoders->start(); });
+    }
+}
 void MDIForm1::Save_Click() { m_browsing->Save_Click(); }
 void MDIForm1::Auto_Play_Click() { m_browsing->Auto_Play_Click(); }
 void MDIForm1::Stop_AutoPlay_Click() { m_browsing->Stop_AutoPlay_Click(); }

@@ -6,6 +6,8 @@
 #include "support/testpictures.h"
 
 #include "app/commandline.h"
+#include "platform/decoderpool.h"
+#include "platform/picturecache.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -24,6 +26,7 @@ private slots:
     void parse();
     void fileNamedInBytesThatAreNotUtf8Opens();
     void desktopEntryOffersEveryTypeQtReads();
+    void otherDecodersWaitForTheFirstPicture();
 };
 
 void TestCommandLine::parse_data()
@@ -125,6 +128,43 @@ void TestCommandLine::desktopEntryOffersEveryTypeQtReads()
         if (type.isValid())
             QVERIFY2(offered.contains(type.name()), qPrintable(type.name()));
     }
+}
+
+// Each decoder's start takes a core for tens of milliseconds: started with a
+// file, the viewer starts the rest once that picture is painted, even when it
+// was decoded before the frame was.
+void TestCommandLine::otherDecodersWaitForTheFirstPicture()
+{
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(testpictures::write(dir.path(), "a.png", QSize(64, 48)));
+    Decoding decoding;
+    decoding.cache->prefetch({path});
+    decoding.cache->waitForReadAhead();
+    ScriptedDialogs dialogs;
+    MDIForm1 frame(dialogs, std::move(decoding));
+    const DecoderPool &pool = frame.decoderPool();
+    int startedAtPicture = -1;
+    struct PaintWatch : QObject
+    {
+        std::function<void()> painted;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                painted();
+            return false;
+        }
+    } watch;
+    watch.painted = [&] {
+        if (startedAtPicture < 0 && !frame.form1().Picture1().Picture().isNull())
+            startedAtPicture = pool.started();
+    };
+    frame.form1().window().installEventFilter(&watch);
+    frame.Show(); // as at start-up: the open comes before the frame's first paint
+    frame.Open_File(path);
+    QVERIFY2(dialogs.boxes.isEmpty(), qPrintable(dialogs.boxes.value(0).prompt));
+    QTRY_VERIFY(startedAtPicture >= 0);
+    QCOMPARE(startedAtPicture, 1);
+    QTRY_VERIFY(pool.started() > 1);
 }
 
 VELLUPIX_TEST_MAIN(TestCommandLine)
