@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 #include "app/mdiform1.h"
 #include "app/pluginpaths.h"
+#include "decoder/decoder.h"
 #include "platform/colour.h"
 #include "platform/decoderpool.h"
 #include "platform/dialogs.h"
@@ -43,9 +44,13 @@ int main(int argc, char *argv[])
     // The picture named on the command line is read on a worker from the very
     // start, while Qt connects to the display and the frame comes up; the
     // open takes it from the cache instead of reading it again.
+    // Its decoder is this process forked before it made a thread or loaded
+    // anything more, where a decoding program would first load its libraries.
     Decoding decoding;
-    if (!commandLine.file.isEmpty())
+    if (!commandLine.file.isEmpty()) {
+        decoding.decoders->forkLean(commandLine.file, &decoder::run);
         decoding.cache->prefetch({commandLine.file});
+    }
     // The menus belong to the frame, as designed, even where the desktop
     // offers a menu bar of its own; asking the session bus whether it does
     // would also hold up the start.

@@ -55,6 +55,21 @@ QString findProgram(const QString &name, const QString &built)
     return built;
 }
 
+// A JPEG or a PNG is what the lean decoder reads. Only the first bytes, at an
+// offset: the decoder reads from the start.
+bool leanReads(int fd)
+{
+    char head[4] = {};
+    return ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head)
+        && (std::memcmp(head, "\xFF\xD8\xFF", 3) == 0 || std::memcmp(head, "\x89PNG", 4) == 0);
+}
+
+bool singleThreaded()
+{
+    struct stat task;
+    return ::stat("/proc/self/task", &task) == 0 && task.st_nlink == 3; // ".", ".." and one thread
+}
+
 QString signalName(int sig)
 {
     switch (sig) {
@@ -400,6 +415,57 @@ bool DecoderPool::spawn(Process &process)
     return true;
 }
 
+pid_t DecoderPool::forkLean(const QByteArray &nativePath, int (*serve)(int argc, char **argv))
+{
+    // A copy of a process with other threads could find a lock held by one
+    // of them, and never taken back.
+    if (!singleThreaded())
+        return -1;
+    {
+        const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return -1;
+        const bool lean = leanReads(fd);
+        ::close(fd);
+        if (!lean)
+            return -1;
+    }
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+        return -1;
+    QByteArray name = QByteArrayLiteral("vellupix-decoder-lean");
+    QByteArray limit = "--address-space=" + QByteArray::number(qint64(m_settings.addressSpaceBytes));
+    std::vector<char *> argv{name.data()};
+    if (m_settings.addressSpaceBytes > 0)
+        argv.push_back(limit.data());
+    argv.push_back(nullptr);
+
+    const pid_t viewer = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // As a started decoder: killed with the viewer, holding nothing of
+        // its but the socket.
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != viewer
+            || ::dup2(ends[1], proto::kSocketFd) < 0 || ::close_range(proto::kSocketFd + 1, ~0U, 0) != 0)
+            ::_exit(127);
+        ::prctl(PR_SET_NAME, name.constData());
+        ::_exit(serve(int(argv.size()) - 1, argv.data()));
+    }
+    ::close(ends[1]);
+    if (pid < 0) {
+        ::close(ends[0]);
+        return -1;
+    }
+    std::lock_guard lock(m_mutex);
+    Process &process = m_processes.front();
+    process.pid = pid;
+    process.socket = ends[0];
+    process.greeted = false;
+    process.lean = true;
+    ++m_started;
+    return pid;
+}
+
 DecoderPool::Process *DecoderPool::acquire(bool leanEnough)
 {
     std::unique_lock lock(m_mutex);
@@ -408,8 +474,9 @@ DecoderPool::Process *DecoderPool::acquire(bool leanEnough)
             throw RuntimeError(QStringLiteral("The program is ending."));
         Process *free = nullptr;
         for (Process &process : m_processes) {
-            // A lean one that has served its picture is being retired.
-            if (process.busy || (process.lean && process.pid > 0))
+            // A lean one that has served its picture is being retired; one
+            // not yet greeted is waiting for its picture.
+            if (process.busy || (process.lean && process.pid > 0 && (process.greeted || !leanEnough)))
                 continue;
             // One already running is ready sooner than one to be started.
             if (!free || (free->pid < 0 && process.pid > 0))
@@ -453,7 +520,7 @@ bool DecoderPool::tidyDue() const
 {
     std::lock_guard lock(m_mutex);
     return !m_ending && std::any_of(m_processes.begin(), m_processes.end(), [](const Process &p) {
-        return p.lean && p.pid > 0 && !p.busy;
+        return p.lean && p.pid > 0 && !p.busy && p.greeted;
     });
 }
 
@@ -524,11 +591,7 @@ QImage DecoderPool::LoadOwnPicture(const QByteArray &nativePath)
 
 QImage DecoderPool::decode(int fd, const QString &name, bool own)
 {
-    // Only the first bytes, at an offset: the decoder reads from the start.
-    // A JPEG or a PNG is what the lean decoder reads.
-    char head[4] = {};
-    const bool read = ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head);
-    const bool leanEnough = read && (std::memcmp(head, "\xFF\xD8\xFF", 3) == 0 || std::memcmp(head, "\x89PNG", 4) == 0);
+    const bool leanEnough = leanReads(fd);
     if (tidyDue())
         tidyBeside();
     Process *process = nullptr;
