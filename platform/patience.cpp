@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <thread>
+
 void Patience::wake()
 {
     if (QCoreApplication *app = QCoreApplication::instance())
@@ -27,6 +29,17 @@ QString Patience::unexpectedFailure(const QString &name, Activity activity)
 void Patience::wait(const QString &name, const std::function<bool()> &done, Activity activity,
                     const std::function<bool()> &giveUp)
 {
+    // Work that ends at once, as a local folder's nearly always does, is
+    // waited for here: the loop below would first paint whatever is pending,
+    // and a window just shown would be painted twice, without and with what
+    // the command puts in it.
+    QElapsedTimer grace;
+    grace.start();
+    while (!done()) {
+        if (std::chrono::nanoseconds(grace.nsecsElapsed()) >= kGrace)
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
     if (done())
         return;
     struct Guard

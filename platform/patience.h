@@ -24,6 +24,8 @@ class Patience
 public:
     static constexpr std::chrono::milliseconds kBusyPointerAfter{300};
     static constexpr std::chrono::milliseconds kBoxAfter{1000};
+    // Waited without painting, for work that ends at once.
+    static constexpr std::chrono::microseconds kGrace{3000};
 
     // What the box says is being done to the file or folder NAME.
     enum class Activity { Reading, Writing };
