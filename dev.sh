@@ -28,6 +28,7 @@ packages=(
 install_missing() {
     local missing=()
     [ "${1:-}" = bench ] && packages+=(feh nsxiv xvfb)
+    [ "${1:-}" = test ] && packages+=(xvfb) # one test starts the viewer under a real X server
     for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
@@ -55,7 +56,7 @@ case "$command" in
         exec build/vellupix
         ;;
     test)
-        install_missing
+        install_missing test
         build build
         (cd build && ctest --output-on-failure --timeout 120)
         build build-sanitize -DVELLUPIX_SANITIZE=ON

@@ -55,6 +55,17 @@ int main(int argc, char *argv[])
     // offers a menu bar of its own; asking the session bus whether it does
     // would also hold up the start.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
+    // Qt's accessibility bridge asks the session bus for a screen reader.
+    // Where no bus is named, libdbus would "autolaunch" one: fork the viewer
+    // while its window waits, run dbus-launch, and leave a bus daemon behind
+    // on the display. No screen reader can be listening without a session
+    // bus, so there is none to find.
+    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+        std::error_code noBus;
+        if (!runtime || !std::filesystem::exists(std::filesystem::path(runtime) / "bus", noBus))
+            ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
+    }
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vellupix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLUPIX_VERSION));
