@@ -14,6 +14,7 @@
 #include "view/panning.h"
 #include "view/zoom.h"
 
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMdiArea>
@@ -26,7 +27,9 @@
 #include <QToolBar>
 
 #include <cstdio>
+#include <thread>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 Decoding::Decoding()
@@ -42,6 +45,36 @@ Decoding::Decoding()
 
 Decoding::Decoding(Decoding &&) noexcept = default;
 Decoding::~Decoding() = default;
+
+namespace {
+
+// The first paint writes every page of the frame's backing store, a fresh
+// shared-memory image of the screen's size, and takes a page fault on each:
+// some ten milliseconds at full screen, in the way of the first picture.
+// They are taken on a thread meanwhile. Populating never touches the pixels,
+// and fails harmlessly on memory no longer mapped, so the thread is left to
+// itself.
+void populateBackingStore(QWidget &window)
+{
+    QBackingStore *store = window.backingStore();
+    if (!store)
+        return;
+    if (store->size() != window.size())
+        store->resize(window.size());
+    QPaintDevice *device = store->paintDevice();
+    if (!device || device->devType() != QInternal::Image)
+        return;
+    const auto *image = static_cast<const QImage *>(device);
+    const auto start = reinterpret_cast<std::uintptr_t>(image->constBits());
+    if (!start)
+        return;
+    const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = start / page * page;
+    const std::size_t bytes = std::size_t(start - first) + std::size_t(image->sizeInBytes());
+    std::thread([first, bytes] { ::madvise(reinterpret_cast<void *>(first), bytes, MADV_POPULATE_WRITE); }).detach();
+}
+
+} // namespace
 
 MDIForm1::MDIForm1(Dialogs &dialogs, Decoding decoding, QWidget *parent)
     : QMainWindow(parent), m_dialogs(dialogs), m_report(dialogs, this), m_decoders(std::move(decoding.decoders)),
@@ -250,6 +283,7 @@ void MDIForm1::Show()
         MDIForm_Load();
     }
     showMaximized();
+    populateBackingStore(*this);
 }
 
 void MDIForm1::MDIForm_Load()
