@@ -279,7 +279,7 @@ int decoder::run(int argc, char **argv)
                 continue;
             }
 #endif
-            picture::setCoresForDecoding(int(std::min<std::uint32_t>(request.cores, 256)));
+            picture::setCoresForDecoding(int(std::min<std::uint32_t>(request.cores, 256)), request.windowStarting != 0);
             const auto store = [&](QSize size, QImage::Format format) { return shared.make(size, format); };
             QImage image = request.own ? picture::decodeOwnPictureFile(fd, name, store)
                                        : picture::decodePictureFile(fd, name, store);

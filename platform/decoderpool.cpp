@@ -672,6 +672,8 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
     header.nameBytes = std::uint32_t(utf8.size());
     header.own = own ? 1 : 0;
     header.cores = std::uint32_t(coresFree());
+    // The lean decoder serves the picture the viewer starts with.
+    header.windowStarting = process.lean ? 1 : 0;
     std::memcpy(request.data(), &header, sizeof header);
     request += utf8;
     const ssize_t sent = proto::sendWithFd(process.socket, request.constData(), size_t(request.size()), fd);

@@ -32,6 +32,7 @@ struct Request
     std::uint32_t nameBytes = 0; // UTF-8, follows
     std::uint32_t own = 0;       // 1: the file's own pixels, for saving, not the display's
     std::uint32_t cores = 0;     // the cores it may decode on; 0: as many as are idle
+    std::uint32_t windowStarting = 0; // 1: the viewer builds its window on one of them meanwhile
 };
 
 struct Reply

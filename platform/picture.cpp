@@ -63,10 +63,12 @@ static int idleCores()
 }
 
 static std::atomic<int> g_coresForDecoding{0};
+static std::atomic<bool> g_windowStarting{false};
 
-void setCoresForDecoding(int cores)
+void setCoresForDecoding(int cores, bool windowStarting)
 {
     g_coresForDecoding = std::max(0, cores);
+    g_windowStarting = windowStarting;
 }
 
 // The whole of the file behind a reader, or empty.
@@ -98,9 +100,19 @@ static QByteArray wholeFile(QImageReader &reader)
 
 static int coresFor(QSize size)
 {
+    const std::int64_t pixels = std::int64_t(size.width()) * size.height();
     // Below a megapixel, starting threads costs about what they save.
+    if (pixels < (1 << 20))
+        return 1;
     const int given = g_coresForDecoding;
-    return std::int64_t(size.width()) * size.height() < (1 << 20) ? 1 : given > 0 ? given : idleCores();
+    const int cores = given > 0 ? given : idleCores();
+    // The window being built takes a core until it is up, some 40 ms. A
+    // picture of up to 8 MP is decoded on the others by then, and a band
+    // more would only take the window's core for the rows it skips; a
+    // larger one outlasts the start and gets the window's core after it.
+    if (g_windowStarting && pixels <= 8 * (1 << 20))
+        return std::max(1, cores - 1);
+    return cores;
 }
 
 // A JPEG file is decoded in bands on every idle core; whatever the banded decoder

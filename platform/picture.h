@@ -59,7 +59,9 @@ QImage decodeOwnPictureFile(int fd, const QString &name, const PixelStore &store
 // are idle when it starts. A decoder process is told by the viewer, which
 // knows how many of its other decoders are at work; the kernel's count of
 // running threads cannot tell a busy core from one about to go idle.
-void setCoresForDecoding(int cores);
+// windowStarting: one of those cores is building the viewer's window
+// meanwhile (the picture it was started with).
+void setCoresForDecoding(int cores, bool windowStarting = false);
 // How the loader's messages name a file.
 QString displayedName(const QByteArray &nativePath);
 
