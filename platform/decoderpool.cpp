@@ -421,15 +421,13 @@ pid_t DecoderPool::forkLean(const QByteArray &nativePath, int (*serve)(int argc,
     // of them, and never taken back.
     if (!singleThreaded())
         return -1;
-    {
-        const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0)
-            return -1;
-        const bool lean = leanReads(fd);
-        ::close(fd);
-        if (!lean)
-            return -1;
-    }
+    // By its name: the file itself is read on a worker, as a folder that
+    // stopped answering must not hold up the start. Where the name lies, a
+    // full decoder takes the picture and the copy is retired unused.
+    const qsizetype dot = nativePath.lastIndexOf('.');
+    const QByteArray suffix = dot > nativePath.lastIndexOf('/') ? nativePath.mid(dot + 1).toLower() : QByteArray();
+    if (suffix != "jpg" && suffix != "jpeg" && suffix != "jpe" && suffix != "jfif" && suffix != "png")
+        return -1;
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
         return -1;

@@ -73,8 +73,8 @@ public:
     QImage decode(int fd, const QString &name, bool own = false);
 
     // For the viewer's start, before it has made any thread: when the file
-    // at nativePath is one the lean decoder reads, forks this process into
-    // that decoder, which runs `serve` (the lean program's work) and needs
+    // at nativePath is named as a JPEG or a PNG, forks this process into the
+    // lean decoder, which runs `serve` (the lean program's work) and needs
     // nothing more loaded: the first picture is decoded some ten
     // milliseconds sooner. Its pid, or -1 when none was made: the first load
     // starts a decoder as usual then.
