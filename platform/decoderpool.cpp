@@ -16,11 +16,13 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <optional>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -62,6 +64,25 @@ bool leanReads(int fd)
     char head[4] = {};
     return ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head)
         && (std::memcmp(head, "\xFF\xD8\xFF", 3) == 0 || std::memcmp(head, "\x89PNG", 4) == 0);
+}
+
+// close_range is Linux 5.9's; on an older kernel, or under a filter that
+// refuses it, what /proc lists is closed one by one.
+void closeFrom(int lowest)
+{
+    if (::close_range(unsigned(lowest), ~0U, 0) == 0)
+        return;
+    std::vector<int> open;
+    if (DIR *fds = ::opendir("/proc/self/fd")) {
+        while (const dirent *entry = ::readdir(fds)) {
+            const int fd = std::atoi(entry->d_name);
+            if (fd >= lowest && fd != ::dirfd(fds))
+                open.push_back(fd);
+        }
+        ::closedir(fds);
+    }
+    for (int fd : open)
+        ::close(fd);
 }
 
 bool singleThreaded()
@@ -444,8 +465,9 @@ pid_t DecoderPool::forkLean(const QByteArray &nativePath, int (*serve)(int argc,
         // As a started decoder: killed with the viewer, holding nothing of
         // its but the socket.
         if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != viewer
-            || ::dup2(ends[1], proto::kSocketFd) < 0 || ::close_range(proto::kSocketFd + 1, ~0U, 0) != 0)
+            || ::dup2(ends[1], proto::kSocketFd) < 0)
             ::_exit(127);
+        closeFrom(proto::kSocketFd + 1);
         ::prctl(PR_SET_NAME, name.constData());
         ::_exit(serve(int(argv.size()) - 1, argv.data()));
     }
@@ -460,6 +482,7 @@ pid_t DecoderPool::forkLean(const QByteArray &nativePath, int (*serve)(int argc,
     process.socket = ends[0];
     process.greeted = false;
     process.lean = true;
+    process.fresh = true;
     ++m_started;
     return pid;
 }
@@ -472,15 +495,19 @@ DecoderPool::Process *DecoderPool::acquire(bool leanEnough)
             throw RuntimeError(QStringLiteral("The program is ending."));
         Process *free = nullptr;
         for (Process &process : m_processes) {
-            // A lean one that has served its picture is being retired; one
-            // not yet greeted is waiting for its picture.
-            if (process.busy || (process.lean && process.pid > 0 && (process.greeted || !leanEnough)))
+            // A lean one that has served its picture is being retired; a
+            // fresh one waits for the first picture, if it can read it.
+            if (process.busy || (process.lean && process.pid > 0 && !(process.fresh && leanEnough)))
                 continue;
             // One already running is ready sooner than one to be started.
             if (!free || (free->pid < 0 && process.pid > 0))
                 free = &process;
         }
         if (free) {
+            // Whoever takes the first picture, a fresh decoder is fresh no
+            // more: it is retired, used or not.
+            for (Process &process : m_processes)
+                process.fresh = false;
             if (free->pid < 0)
                 free->lean = leanEnough && m_started == 0 && !m_settings.leanProgram.isEmpty();
             if (free->pid < 0 && !spawn(*free))
@@ -506,9 +533,10 @@ void DecoderPool::release(Process *process)
         process->busy = false;
         m_freed.notify_one();
         // The lean decoder is retired, and the rest started, when the
-        // next picture is asked for: the viewer asks once the first is on
-        // screen, and starting them now would take the cores its paint needs.
-        if (m_ending || process->lean || !m_startWhenIdle)
+        // next picture is asked for or the viewer says to start them: it
+        // does once the first is on screen, and starting them before would
+        // take the cores its paint needs.
+        if (m_ending || !m_startWhenIdle)
             return;
     }
     tidyBeside();
@@ -518,7 +546,7 @@ bool DecoderPool::tidyDue() const
 {
     std::lock_guard lock(m_mutex);
     return !m_ending && std::any_of(m_processes.begin(), m_processes.end(), [](const Process &p) {
-        return p.lean && p.pid > 0 && !p.busy && p.greeted;
+        return p.lean && p.pid > 0 && !p.busy && !p.fresh;
     });
 }
 

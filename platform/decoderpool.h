@@ -99,9 +99,11 @@ private:
         bool busy = false;
         bool greeted = false; // its Hello was read
         // Runs the lean program for the one JPEG or PNG the viewer starts
-        // with, and is replaced by a full decoder after it (once greeted,
-        // it has been given that picture).
+        // with, and is replaced by a full decoder after it.
         bool lean = false;
+        // Forked at the start and not yet asked for anything: only the
+        // first picture asked for may go to it.
+        bool fresh = false;
     };
 
     // The very first decoder, asked for a picture the lean program reads,
