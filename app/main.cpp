@@ -56,14 +56,16 @@ int main(int argc, char *argv[])
     // would also hold up the start.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     // Qt's accessibility bridge asks the session bus for a screen reader.
-    // Where no bus is named, libdbus would "autolaunch" one: fork the viewer
-    // while its window waits, run dbus-launch, and leave a bus daemon behind
-    // on the display. No screen reader can be listening without a session
-    // bus, so there is none to find.
+    // Where no bus is named, libdbus "autolaunches": it forks the viewer,
+    // while the window waits, to run dbus-launch, which finds the display's
+    // bus or starts one. Without dbus-launch (Debian's dbus-x11) that is a
+    // fork and a search of PATH for nothing, at every start: libdbus is told
+    // there is no bus.
     if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
         const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-        std::error_code noBus;
-        if (!runtime || !std::filesystem::exists(std::filesystem::path(runtime) / "bus", noBus))
+        std::error_code unknown;
+        if ((!runtime || !std::filesystem::is_socket(std::filesystem::path(runtime) / "bus", unknown))
+            && !std::filesystem::exists("/usr/bin/dbus-launch", unknown))
             ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
     }
     QApplication app(argc, argv);

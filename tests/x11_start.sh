@@ -1,7 +1,8 @@
 #!/bin/sh
 # Started under a real X server with a picture, as from a desktop: the
-# picture reaches the screen, and the start launches no session bus (with no
-# bus named, Qt's accessibility bridge would have libdbus start one).
+# picture reaches the screen, and, where dbus-launch is not installed, the
+# start does not look for it (with no bus named, Qt's accessibility bridge
+# would have libdbus search PATH for it).
 # Usage: x11_start.sh VIEWER
 set -u
 viewer=$1
@@ -48,5 +49,9 @@ for _ in $(seq 200); do
     sleep 0.1
 done
 [ -n "$shown" ] || { echo "the picture did not reach the screen; at the middle: $pixel"; exit 1; }
-[ ! -e "$work/launched" ] || { echo "a session bus was launched"; exit 1; }
-echo "picture shown; no bus launched"
+if [ -e /usr/bin/dbus-launch ]; then
+    echo "picture shown; dbus-launch is installed, so the viewer may use it"
+    exit 0
+fi
+[ ! -e "$work/launched" ] || { echo "dbus-launch was looked for"; exit 1; }
+echo "picture shown; dbus-launch not looked for"
