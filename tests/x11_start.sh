@@ -33,7 +33,7 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 display=:$(cat "$work/display")
 
 env -u DBUS_SESSION_BUS_ADDRESS -u XDG_RUNTIME_DIR -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY \
-    DISPLAY="$display" PATH="$work/bin:$PATH" "$viewer" "$work/pictures/magenta.jpg" &
+    DISPLAY="$display" PATH="$work/bin:$PATH" "$viewer" "$work/pictures/magenta.jpg" 2>"$work/stderr" &
 app=$!
 
 # The picture window covers the middle of the frame.
@@ -46,9 +46,15 @@ for _ in $(seq 200); do
         shown=yes
         break
     fi
+    kill -0 "$app" 2>/dev/null || break
     sleep 0.1
 done
-[ -n "$shown" ] || { echo "the picture did not reach the screen; at the middle: $pixel"; exit 1; }
+if [ -z "$shown" ]; then
+    echo "the picture did not reach the screen; at the middle: $pixel"
+    kill -0 "$app" 2>/dev/null && echo "the viewer is still running" || echo "the viewer has ended"
+    tail -n 20 "$work/stderr"
+    exit 1
+fi
 if [ -e /usr/bin/dbus-launch ]; then
     echo "picture shown; dbus-launch is installed, so the viewer may use it"
     exit 0
