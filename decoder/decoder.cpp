@@ -7,7 +7,7 @@
 // without the other formats' libraries, without fonts and without a GUI
 // application, it is ready in a third of the time, and the first picture is
 // on screen that much sooner. The viewer runs that one in a copy of itself,
-// forked before it has done anything else, where there is nothing left to load.
+// forked before it has made a thread, where there is nothing left to load.
 
 #include "decoder/decoder.h"
 #include "platform/colour.h"
@@ -40,7 +40,6 @@
 #endif
 
 namespace proto = decoderprotocol;
-
 
 namespace {
 

@@ -57,15 +57,6 @@ QString findProgram(const QString &name, const QString &built)
     return built;
 }
 
-// A JPEG or a PNG is what the lean decoder reads. Only the first bytes, at an
-// offset: the decoder reads from the start.
-bool leanReads(int fd)
-{
-    char head[4] = {};
-    return ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head)
-        && (std::memcmp(head, "\xFF\xD8\xFF", 3) == 0 || std::memcmp(head, "\x89PNG", 4) == 0);
-}
-
 // close_range is Linux 5.9's; on an older kernel, or under a filter that
 // refuses it, what /proc lists is closed one by one.
 void closeFrom(int lowest)
@@ -617,7 +608,11 @@ QImage DecoderPool::LoadOwnPicture(const QByteArray &nativePath)
 
 QImage DecoderPool::decode(int fd, const QString &name, bool own)
 {
-    const bool leanEnough = leanReads(fd);
+    // Only the first bytes, at an offset: the decoder reads from the start.
+    // A JPEG or a PNG is what the lean decoder reads.
+    char head[4] = {};
+    const bool read = ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head);
+    const bool leanEnough = read && (std::memcmp(head, "\xFF\xD8\xFF", 3) == 0 || std::memcmp(head, "\x89PNG", 4) == 0);
     if (tidyDue())
         tidyBeside();
     Process *process = nullptr;
