@@ -188,8 +188,14 @@ static Decoded readFrom(QImageReader &reader, const QString &name, const PixelSt
     colour::takeUnderstoodByLcmsOnly();
     reader.setAutoTransform(true);
     const QByteArray insisted = formats::formatToInsistOn(reader.device());
-    if (!insisted.isEmpty())
+    if (!insisted.isEmpty()) {
         reader.setFormat(insisted);
+        // Straight to the one reader of that format: with detection left on,
+        // Qt loads every plugin it has to ask whether it reads the format.
+        // A raw file keeps it: which reader takes one ours refuses stays as
+        // it was.
+        reader.setAutoDetectImageFormat(insisted == "raw");
+    }
     if (!reader.canRead())
         throw RuntimeError(QStringLiteral("\u201c%1\u201d is not a picture this program can read.").arg(name));
     // Asked before anything is read: some handlers no longer name their

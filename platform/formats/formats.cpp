@@ -57,6 +57,13 @@ QByteArray formatToInsistOn(QIODevice *device)
 {
     if (looksLikeRaw(device))
         return "raw";
+    // Found by content, a JPEG or PNG would have Qt load every plugin it has
+    // to ask it first: some milliseconds before the first picture is shown.
+    const QByteArray head = device && device->isOpen() ? device->peek(8) : QByteArray();
+    if (head.startsWith("\xFF\xD8\xFF"))
+        return "jpeg";
+    if (head.startsWith("\x89PNG\r\n\x1A\n"))
+        return "png";
     return QByteArray();
 }
 

@@ -21,8 +21,9 @@ namespace formats {
 void registerPlugins();
 
 // The format a file has to be read as when Qt's own choice would be the
-// wrong one, else empty. Qt asks the system's plugins before ours, and its
-// TIFF reader claims every raw file built on TIFF, only to give a black box.
+// wrong one or slow to make, else empty. Qt asks the system's plugins before
+// ours, and its TIFF reader claims every raw file built on TIFF, only to give
+// a black box.
 QByteArray formatToInsistOn(QIODevice *device);
 
 // A handler's account of why its last read failed, in the decoder's words,
