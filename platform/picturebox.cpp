@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QTimer>
 
 #include <utility>
@@ -70,6 +71,43 @@ QImage PictureBox::shownPicture() const
     return QImage();
 }
 
+namespace {
+
+// The whole pixels inside an area, less a margin.
+QRect wholePixelsInside(const QRectF &area, int margin)
+{
+    const int left = int(std::ceil(area.left())) + margin;
+    const int top = int(std::ceil(area.top())) + margin;
+    const int right = int(std::floor(area.right())) - margin;
+    const int bottom = int(std::floor(area.bottom())) - margin;
+    if (right <= left || bottom <= top)
+        return QRect();
+    return QRect(left, top, right - left, bottom - top);
+}
+
+// Black wherever the area is not the hole, which lies inside it.
+void fillAround(QPainter &painter, const QRectF &area, const QRect &hole)
+{
+    if (hole.isEmpty()) {
+        painter.fillRect(area, Qt::black);
+        return;
+    }
+    const double holeRight = hole.x() + hole.width();
+    const double holeBottom = hole.y() + hole.height();
+    const QRectF strips[] = {
+        QRectF(area.left(), area.top(), area.width(), hole.y() - area.top()),
+        QRectF(area.left(), holeBottom, area.width(), area.bottom() - holeBottom),
+        QRectF(area.left(), hole.y(), hole.x() - area.left(), hole.height()),
+        QRectF(holeRight, hole.y(), area.right() - holeRight, hole.height()),
+    };
+    for (const QRectF &strip : strips) {
+        if (strip.width() > 0 && strip.height() > 0)
+            painter.fillRect(strip, Qt::black);
+    }
+}
+
+} // namespace
+
 QRectF PictureBox::pixelRect() const
 {
     return QRectF(m_scale.toPixels(m_left), m_scale.toPixels(m_top), m_scale.toPixels(m_width),
@@ -95,24 +133,53 @@ void PictureBox::paint(QPainter &painter, const QRect &exposed) const
     const QRectF visible = box.intersected(QRectF(exposed));
     if (visible.isEmpty())
         return;
-    painter.fillRect(visible, Qt::black);
 
     // Source rectangles are given in twips of the picture's natural size;
     // this turns them into the picture's own pixels.
     const double pixelsPerTwip = m_scale.logicalDpi * m_scale.devicePixelRatio / 1440.0;
     const QRect clip = visible.toAlignedRect();
-    if (!m_picture.isNull()) {
-        const QRectF target(box.topLeft(), QSizeF(m_scale.toPixels(m_scale.pictureTwips(m_picture.width())),
-                                                  m_scale.toPixels(m_scale.pictureTwips(m_picture.height()))));
-        drawPicture(painter, m_picture, target, QRectF(m_picture.rect()), clip, nullptr);
-    }
-    for (const Stroke &s : m_strokes) {
-        const QRectF target(box.x() + m_scale.toPixels(s.destination.x()), box.y() + m_scale.toPixels(s.destination.y()),
-                            m_scale.toPixels(s.destination.width()), m_scale.toPixels(s.destination.height()));
-        const QRectF source(s.sourceRect.x() * pixelsPerTwip, s.sourceRect.y() * pixelsPerTwip,
-                            s.sourceRect.width() * pixelsPerTwip, s.sourceRect.height() * pixelsPerTwip);
-        drawPicture(painter, s.source, target, source, clip, &s.reduced, s.copies.get());
-    }
+    const QRectF pictureTarget = m_picture.isNull()
+        ? QRectF()
+        : QRectF(box.topLeft(), QSizeF(m_scale.toPixels(m_scale.pictureTwips(m_picture.width())),
+                                       m_scale.toPixels(m_scale.pictureTwips(m_picture.height()))));
+    const auto strokeTarget = [&](const Stroke &s) {
+        return QRectF(box.x() + m_scale.toPixels(s.destination.x()), box.y() + m_scale.toPixels(s.destination.y()),
+                      m_scale.toPixels(s.destination.width()), m_scale.toPixels(s.destination.height()));
+    };
+    const auto strokeSource = [&](const Stroke &s) {
+        return QRectF(s.sourceRect.x() * pixelsPerTwip, s.sourceRect.y() * pixelsPerTwip,
+                      s.sourceRect.width() * pixelsPerTwip, s.sourceRect.height() * pixelsPerTwip);
+    };
+
+    // The background is painted only where no opaque picture is about to
+    // cover every pixel: a picture that fills the window would otherwise
+    // cost a second pass over all of it at every step. A pixel of margin,
+    // as a scaled picture's edge pixels may be covered only in part.
+    QRect hole;
+    const auto consider = [&](const QImage &image, const QRectF &target, const QRectF &source) {
+        if (image.isNull() || image.hasAlphaChannel() || source.isEmpty()
+            || !QRectF(image.rect()).adjusted(-0.01, -0.01, 0.01, 0.01).contains(source))
+            return;
+        const QRect covered = wholePixelsInside(target.intersected(visible), 1);
+        if (qint64(covered.width()) * covered.height() > qint64(hole.width()) * hole.height())
+            hole = covered;
+    };
+    consider(m_picture, pictureTarget, QRectF(m_picture.rect()));
+    for (const Stroke &s : m_strokes)
+        consider(s.source, strokeTarget(s), strokeSource(s));
+    fillAround(painter, visible, hole);
+
+    if (!m_picture.isNull())
+        drawPicture(painter, m_picture, pictureTarget, QRectF(m_picture.rect()), clip, nullptr);
+    for (const Stroke &s : m_strokes)
+        drawPicture(painter, s.source, strokeTarget(s), strokeSource(s), clip, &s.reduced, s.copies.get());
+}
+
+QRect PictureBox::paintedWhole(const QRect &exposed) const
+{
+    if (!m_visible)
+        return QRect();
+    return wholePixelsInside(paintRect().intersected(QRectF(exposed)), 0);
 }
 
 void PictureBox::drawPicture(QPainter &painter, const QImage &image, const QRectF &target, const QRectF &source,
@@ -146,6 +213,12 @@ void PictureBox::drawPicture(QPainter &painter, const QImage &image, const QRect
         if (reducedCache->size() != size) {
             const QImage part = source.toAlignedRect() == image.rect() ? image : image.copy(source.toAlignedRect());
             *reducedCache = part.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        // Out of memory for the copy: the box's own black, never what the
+        // window held before.
+        if (reducedCache->isNull()) {
+            painter.fillRect(visible, Qt::black);
+            return;
         }
         const QRectF from((visible.x() - target.x()) * dpr, (visible.y() - target.y()) * dpr,
                           visible.width() * dpr, visible.height() * dpr);
@@ -190,7 +263,12 @@ void PictureBoxHost::changeEvent(QEvent *event)
 void PictureBoxHost::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    painter.fillRect(event->rect(), Qt::black);
+    // Each box paints all of its area itself.
+    QRegion background(event->rect());
+    for (const PictureBox *box : m_boxes)
+        background -= box->paintedWhole(event->rect());
+    for (const QRect &part : background)
+        painter.fillRect(part, Qt::black);
     for (const PictureBox *box : m_boxes)
         box->paint(painter, event->rect());
     if (afterNextPaint) {

@@ -57,6 +57,8 @@ public:
     // Paints the box where it intersects the exposed rectangle (logical pixels
     // of the container).
     void paint(QPainter &painter, const QRect &exposed) const;
+    // The whole pixels of the exposed rectangle that paint() covers.
+    QRect paintedWhole(const QRect &exposed) const;
 
     std::function<void()> changed; // the host repaints
 

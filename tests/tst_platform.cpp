@@ -48,6 +48,8 @@ private slots:
     void pictureIsSharpAtDoubleDensity();
     void partRepaintMatchesWholePaint_data();
     void partRepaintMatchesWholePaint();
+    void paintCoversWhatTheWindowHeld_data();
+    void paintCoversWhatTheWindowHeld();
     void shrunkPictureFromCopiesLooksAsSmoothScaling_data();
     void shrunkPictureFromCopiesLooksAsSmoothScaling();
     void filterMatchesWhateverTheCase();
@@ -130,6 +132,62 @@ void TestPlatform::partRepaintMatchesWholePaint()
     const QImage alone = paint(part);
     const QRect device(part.topLeft() * dpr, part.size() * dpr);
     QCOMPARE(alone.copy(device), whole.copy(device));
+}
+
+void TestPlatform::paintCoversWhatTheWindowHeld_data()
+{
+    QTest::addColumn<QImage>("picture");
+    QTest::addColumn<double>("zoom");
+    QTest::addColumn<double>("beyond"); // pixels of the source rectangle past the picture
+    const QImage opaque = testpictures::make(QSize(61, 47), Qt::darkCyan);
+    QImage seeThrough = opaque.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < seeThrough.height(); y += 2)
+        for (int x = 0; x < seeThrough.width(); ++x)
+            seeThrough.setPixel(x, y, qRgba(0, 0, 0, 0));
+    QTest::newRow("opaque") << opaque << 1.0 << 0.0;
+    QTest::newRow("opaque, enlarged") << opaque << 1.37 << 0.0;
+    QTest::newRow("opaque, shrunk") << opaque << 0.61 << 0.0;
+    QTest::newRow("opaque, from beyond its edge") << opaque << 1.0 << 9.0;
+    QTest::newRow("see-through") << seeThrough << 1.0 << 0.0;
+}
+
+void TestPlatform::paintCoversWhatTheWindowHeld()
+{
+    // A box larger than its picture, at a fraction of a pixel, and a box
+    // above it with the picture painted at a scale: whatever the window
+    // held before must not show anywhere, so the same paint over red and
+    // over blue gives the same pixels.
+    QFETCH(QImage, picture);
+    QFETCH(double, zoom);
+    QFETCH(double, beyond);
+    PictureBoxHost host;
+    host.resize(140, 100);
+    PictureBox below;
+    PictureBox above;
+    host.addBox(&below);
+    host.addBox(&above);
+    below.setPicture(picture);
+    below.setLeft(7.0f * 15 + 3.75f);
+    below.setTop(5.0f * 15 + 7.5f);
+    below.setWidth(below.Width() + 20.5f * 15);
+    above.setLeft(50 * 15 + 7.5f);
+    above.setTop(40 * 15);
+    above.setWidth(80 * 15 + 3.75f);
+    above.setHeight(55 * 15);
+    const QRectF source(0, 0, (picture.width() + beyond) * 15.0, (picture.height() + beyond) * 15.0);
+    above.PaintPicture(picture, QRectF(3.75, 7.5, source.width() * zoom, source.height() * zoom), source);
+
+    const auto paintOver = [&](QColor held) {
+        QImage screen(host.size(), QImage::Format_RGB32);
+        screen.fill(held);
+        host.render(&screen, QPoint(), QRegion(), QWidget::RenderFlags());
+        return screen;
+    };
+    const QImage overRed = paintOver(Qt::red);
+    QCOMPARE(overRed, paintOver(Qt::blue));
+    // The lower box starts at whole pixel (7, 6); the see-through rows are
+    // the even ones, over black.
+    QCOMPARE(overRed.pixelColor(30, 30), picture.hasAlphaChannel() ? QColor(Qt::black) : picture.pixelColor(23, 24));
 }
 
 void TestPlatform::shrunkPictureFromCopiesLooksAsSmoothScaling_data()
