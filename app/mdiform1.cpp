@@ -8,6 +8,7 @@
 #include "platform/picturecache.h"
 #include "platform/decoderpool.h"
 #include "platform/dialogs.h"
+#include "platform/display.h"
 #include "platform/patience.h"
 #include "platform/statusbar.h"
 #include "platform/twips.h"
@@ -361,6 +362,10 @@ void MDIForm1::Open_File(const QByteArray &nativePath)
     Form1Window &window = m_form1->window();
     if (window.afterNextPaint) {
         window.afterNextPaint = [this, readAhead = std::move(window.afterNextPaint)] {
+            // Started while the display server still copies the frame, the
+            // decoders and the reading ahead would take the cores it needs:
+            // the picture would reach the screen tens of milliseconds later.
+            waitForDisplay();
             readAhead();
             m_decoders->start();
         };
