@@ -355,7 +355,17 @@ void MDIForm1::Open_File(const QString &path) { m_browsing->Open_File(path); }
 void MDIForm1::Open_File(const QByteArray &nativePath)
 {
     m_firstPictureAwaited = true;
-    m_browsing->Open_File(nativePath);
+    {
+        // The frame has not been painted yet: it is painted once, with the
+        // picture, when that comes soon enough.
+        struct Longer
+        {
+            Patience &patience;
+            ~Longer() { patience.setGrace(Patience::kGrace); }
+        } longer{*m_patience};
+        m_patience->setGrace(Patience::kFirstFrameGrace);
+        m_browsing->Open_File(nativePath);
+    }
     m_firstPictureAwaited = false;
     // Its neighbours are read first, then the other decoders start; a
     // picture that failed has nothing to wait for.

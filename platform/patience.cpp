@@ -36,7 +36,7 @@ void Patience::wait(const QString &name, const std::function<bool()> &done, Acti
     QElapsedTimer grace;
     grace.start();
     while (!done()) {
-        if (std::chrono::nanoseconds(grace.nsecsElapsed()) >= kGrace)
+        if (std::chrono::nanoseconds(grace.nsecsElapsed()) >= m_grace)
             break;
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     }

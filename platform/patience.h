@@ -26,6 +26,10 @@ public:
     static constexpr std::chrono::milliseconds kBoxAfter{1000};
     // Waited without painting, for work that ends at once.
     static constexpr std::chrono::microseconds kGrace{3000};
+    // The same, for the picture a window not yet painted opens with: painted
+    // first without it, the window is painted twice, and the second frame
+    // waits for the display to take the first.
+    static constexpr std::chrono::microseconds kFirstFrameGrace{20000};
 
     // What the box says is being done to the file or folder NAME.
     enum class Activity { Reading, Writing };
@@ -50,6 +54,9 @@ public:
     // show's tick) are dropped meanwhile.
     bool waiting() const { return m_waiting; }
 
+    std::chrono::microseconds grace() const { return m_grace; }
+    void setGrace(std::chrono::microseconds grace) { m_grace = grace; }
+
     // From any thread: a wait looks at its done() again.
     static void wake();
 
@@ -59,6 +66,7 @@ private:
     Dialogs &m_dialogs;
     QWidget *m_window;
     bool m_waiting = false;
+    std::chrono::microseconds m_grace = kGrace;
 };
 
 template <typename Work>
