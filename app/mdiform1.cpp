@@ -324,8 +324,10 @@ bool MDIForm1::eventFilter(QObject *watched, QEvent *event)
         // Started with a file, the decoders start once its picture is on
         // screen: each takes a core for tens of milliseconds.
         QTimer::singleShot(0, this, [this] {
-            if (!m_firstPictureAwaited)
+            if (!m_firstPictureAwaited) {
+                waitForDisplay();
                 m_decoders->start();
+            }
         });
     }
     if (watched == m_slider) {
