@@ -54,7 +54,6 @@ public:
     // show's tick) are dropped meanwhile.
     bool waiting() const { return m_waiting; }
 
-    std::chrono::microseconds grace() const { return m_grace; }
     void setGrace(std::chrono::microseconds grace) { m_grace = grace; }
 
     // From any thread: a wait looks at its done() again.
