@@ -953,7 +953,7 @@ void benchColdOpen(const QString &root, const QString &self)
         display = QStringLiteral(":%1").arg(80 + ::getpid() % 9).toLatin1();
         server.start(xvfb, {QString::fromLatin1(display), QStringLiteral("-screen"), QStringLiteral("0"),
                             QStringLiteral("1920x1080x24"), QStringLiteral("-br"), QStringLiteral("-nolisten"),
-                            QStringLiteral("tcp")});
+                            QStringLiteral("tcp"), QStringLiteral("-noreset")});
         const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(QString::fromLatin1(display.mid(1)));
         for (int i = 0; i < 100 && !QFile::exists(socket); ++i)
             QThread::msleep(50);
@@ -1060,8 +1060,10 @@ void benchPeer(const QString &root)
     }
     QProcess server;
     const QString display = QStringLiteral(":%1").arg(90 + ::getpid() % 9);
+    // -noreset: a server that resets as its last client leaves turns away
+    // whoever connects meanwhile, here the next feh.
     server.start(xvfb, {display, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1920x1080x24"),
-                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                        QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
     const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display.mid(1));
     for (int i = 0; i < 100 && !QFile::exists(socket); ++i)
         QThread::msleep(50);
