@@ -1,10 +1,9 @@
 #include "platform/colour.h"
+#include "platform/display.h"
 
 #include <QColorSpace>
-#include <QGuiApplication>
 #include <QIODevice>
 #include <QtConcurrent/QtConcurrentMap>
-#include <QtGui/qguiapplication_platform.h>
 
 #include <lcms2.h>
 #include <xcb/xcb.h>
@@ -506,8 +505,7 @@ QImage toDisplay(QImage image, const QByteArray &lcmsOnly)
 
 QByteArray x11DisplayProfile()
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *connection = x11Connection();
     if (!connection)
         return QByteArray();
     static const char name[] = "_ICC_PROFILE";

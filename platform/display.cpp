@@ -1,15 +1,21 @@
 #include "platform/display.h"
 
 #include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
 
-void waitForDisplay()
+xcb_connection_t *x11Connection()
 {
     auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+void waitForDisplay()
+{
+    xcb_connection_t *connection = x11Connection();
     if (!connection)
         return;
     // Requests are handled in order: the answer to this one comes after
