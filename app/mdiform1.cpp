@@ -321,10 +321,11 @@ bool MDIForm1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_toolbar && event->type() == QEvent::Paint) {
         m_toolbar->removeEventFilter(this);
-        // Started with a file, the decoders start once its picture is on
-        // screen: each takes a core for tens of milliseconds.
+        // Each decoder takes a core for tens of milliseconds: they start once
+        // the server has the first frame. Started with a file, they start
+        // after its picture instead (Open_File).
         QTimer::singleShot(0, this, [this] {
-            if (!m_firstPictureAwaited) {
+            if (!m_openedAtStart) {
                 waitForDisplay();
                 m_decoders->start();
             }
@@ -356,19 +357,12 @@ void MDIForm1::Open_Click() { m_browsing->Open_Click(); }
 void MDIForm1::Open_File(const QString &path) { m_browsing->Open_File(path); }
 void MDIForm1::Open_File(const QByteArray &nativePath)
 {
-    m_firstPictureAwaited = true;
-    {
-        // The frame has not been painted yet: it is painted once, with the
-        // picture, when that comes soon enough.
-        struct Longer
-        {
-            Patience &patience;
-            ~Longer() { patience.setGrace(Patience::kGrace); }
-        } longer{*m_patience};
-        m_patience->setGrace(Patience::kFirstFrameGrace);
-        m_browsing->Open_File(nativePath);
-    }
-    m_firstPictureAwaited = false;
+    m_openedAtStart = true;
+    // The frame has not been painted yet: it is painted once, with the
+    // picture, when that comes soon enough.
+    m_patience->setGrace(Patience::kFirstFrameGrace);
+    m_browsing->Open_File(nativePath);
+    m_patience->setGrace(Patience::kGrace);
     // Its neighbours are read first, then the other decoders start; a
     // picture that failed has nothing to wait for.
     Form1Window &window = m_form1->window();

@@ -118,5 +118,5 @@ private:
     std::map<std::string, QAction *> m_menuItems;
     std::vector<QAction *> m_buttons;
     bool m_loaded = false;
-    bool m_firstPictureAwaited = false; // the one named on the command line
+    bool m_openedAtStart = false; // a file named on the command line starts the decoders
 };
