@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/firstdecode.h"
 #include "app/mdiform1.h"
 #include "app/pluginpaths.h"
 #include "decoder/decoder.h"
@@ -15,6 +16,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include <unistd.h>
+
+// The launcher's first decode keeps to the viewer's own limits.
+static_assert(firstdecode::kPictureBytes == picture::kAllocationLimitBytes);
+static_assert(firstdecode::kAddressSpaceBytes == DecoderPool::kAddressSpaceBytes);
 
 int main(int argc, char *argv[])
 {
@@ -44,12 +51,20 @@ int main(int argc, char *argv[])
     // The picture named on the command line is read on a worker from the very
     // start, while Qt connects to the display and the frame comes up; the
     // open takes it from the cache instead of reading it again.
-    // Its decoder is this process forked before it made a thread or loaded
-    // anything more, where a decoding program would first load its libraries.
+    // Started by the launcher, it is being decoded already, by a process that
+    // started before Qt was loaded (app/firstdecode.h). Otherwise its decoder
+    // is this process forked before it made a thread or loaded anything more,
+    // where a decoding program would first load its libraries.
     Decoding decoding;
+    int firstSocket = -1;
+    pid_t firstPid = -1;
+    const bool launched = firstdecode::takeFromEnvironment(&firstSocket, &firstPid);
     if (!commandLine.file.isEmpty()) {
-        decoding.decoders->forkLean(commandLine.file, &decoder::run);
+        if (!launched || !decoding.decoders->adoptFirstDecode(firstSocket, firstPid))
+            decoding.decoders->forkLean(commandLine.file, &decoder::run);
         decoding.cache->prefetch({commandLine.file});
+    } else if (launched) {
+        ::close(firstSocket);
     }
     // The menus belong to the frame, as designed, even where the desktop
     // offers a menu bar of its own; asking the session bus whether it does

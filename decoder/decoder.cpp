@@ -12,6 +12,7 @@
 #include "decoder/decoder.h"
 #include "platform/colour.h"
 #include "platform/decoderprotocol.h"
+#include "platform/decoderproperties.h"
 #ifndef VELLUPIX_DECODER_LEAN
 #include "platform/formats/formats.h"
 #endif

@@ -2,6 +2,8 @@
 
 #include "platform/colour.h"
 #include "platform/decoderprotocol.h"
+#include "platform/decoderproperties.h"
+#include "platform/jpegbands.h"
 #include "platform/runtimeerror.h"
 #include "platform/sandbox.h"
 
@@ -38,7 +40,24 @@ extern char **environ;
 using namespace std::chrono;
 namespace proto = decoderprotocol;
 
+static_assert(proto::kFormatRgb32 == QImage::Format_RGB32 && proto::kFormatGrayscale8 == QImage::Format_Grayscale8);
+
 namespace {
+
+// The launcher's first decode does not take the picture it was asked for:
+// another decoder is to.
+struct Declined
+{
+};
+
+picture::FileStamp stampOfOpen(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return picture::FileStamp();
+    return picture::FileStamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
+                              std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
 
 std::mutex g_testingMutex;
 std::optional<DecoderPool::Settings> g_testingSettings;
@@ -478,7 +497,45 @@ pid_t DecoderPool::forkLean(const QByteArray &nativePath, int (*serve)(int argc,
     return pid;
 }
 
-DecoderPool::Process *DecoderPool::acquire(bool leanEnough)
+bool DecoderPool::adoptFirstDecode(int socket, pid_t pid)
+{
+    ::fcntl(socket, F_SETFD, FD_CLOEXEC);
+    // Only a socket pair this process made, before it became the viewer,
+    // and a child of its that still runs: nothing else is ever killed here.
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.pid != ::getpid()
+        || ::waitpid(pid, nullptr, WNOHANG) != 0) {
+        ::close(socket);
+        return false;
+    }
+    Process process;
+    process.pid = pid;
+    process.socket = socket;
+    // It has read the file by now, unless its folder is slow to answer;
+    // the viewer's own first decoder does not wait for that.
+    pollfd ready{socket, POLLIN, 0};
+    proto::Started started;
+    int extra = -1;
+    const bool said = ::poll(&ready, 1, 250) == 1
+        && proto::receiveWithFd(socket, &started, sizeof started, &extra) == ssize_t(sizeof started)
+        && started.magic == proto::kMagic;
+    if (extra >= 0)
+        ::close(extra);
+    std::lock_guard lock(m_mutex);
+    if (!said || !started.taken || m_processes.front().pid > 0) {
+        finish(process, true);
+        return false;
+    }
+    process.lean = true;
+    process.fresh = true;
+    process.only = picture::FileStamp{started.device, started.inode, started.size, started.modifiedNs};
+    m_processes.front() = process;
+    ++m_started;
+    return true;
+}
+
+DecoderPool::Process *DecoderPool::acquire(bool leanEnough, const picture::FileStamp *file)
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
@@ -489,6 +546,8 @@ DecoderPool::Process *DecoderPool::acquire(bool leanEnough)
             // A lean one that has served its picture is being retired; a
             // fresh one waits for the first picture, if it can read it.
             if (process.busy || (process.lean && process.pid > 0 && !(process.fresh && leanEnough)))
+                continue;
+            if (process.only && process.pid > 0 && !(file && *file == *process.only))
                 continue;
             // One already running is ready sooner than one to be started.
             if (!free || (free->pid < 0 && process.pid > 0))
@@ -583,6 +642,7 @@ QString DecoderPool::finish(Process &process, bool kill)
     process.socket = -1;
     process.pid = -1;
     process.greeted = false;
+    process.only.reset();
     if (reaped <= 0)
         return QStringLiteral("it does not answer");
     if (WIFSIGNALED(status))
@@ -615,20 +675,44 @@ QImage DecoderPool::decode(int fd, const QString &name, bool own)
     const bool leanEnough = read && (std::memcmp(head, "\xFF\xD8\xFF", 3) == 0 || std::memcmp(head, "\x89PNG", 4) == 0);
     if (tidyDue())
         tidyBeside();
+    const picture::FileStamp file = stampOfOpen(fd);
     Process *process = nullptr;
     try {
-        process = acquire(leanEnough);
+        process = acquire(leanEnough, file.isValid() ? &file : nullptr);
     } catch (...) {
         ::close(fd);
         throw;
     }
-    struct Releaser
+    // Kept for another decoder, should the launcher's first one decline.
+    const int spare = process->only ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+    QImage image;
+    bool declined = false;
     {
-        DecoderPool *pool;
-        Process *process;
-        ~Releaser() { pool->release(process); }
-    } releaser{this, process};
-    return roundTrip(*process, fd, name, own);
+        struct Releaser
+        {
+            DecoderPool *pool;
+            Process *process;
+            ~Releaser() { pool->release(process); }
+        } releaser{this, process};
+        try {
+            image = roundTrip(*process, fd, name, own);
+        } catch (const Declined &) {
+            declined = true;
+        } catch (...) {
+            if (spare >= 0)
+                ::close(spare);
+            throw;
+        }
+    }
+    if (!declined) {
+        if (spare >= 0)
+            ::close(spare);
+        return image;
+    }
+    if (spare < 0)
+        throw RuntimeError(QStringLiteral("The file \u201c%1\u201d cannot be read (%2).")
+                               .arg(name, QString::fromLocal8Bit(std::strerror(EMFILE))));
+    return decode(spare, name, own);
 }
 
 QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, bool own)
@@ -654,6 +738,13 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
         return RuntimeError(QStringLiteral("The picture \u201c%1\u201d took too long to decode.").arg(name));
     };
     const auto stopped = [&] {
+        // The launcher's first decode ending without an answer may have been
+        // refused something its own start did not foresee: another decoder
+        // tries, and reports the file if it fails on it too.
+        if (process.only) {
+            finish(process, true);
+            throw Declined();
+        }
         return RuntimeError(
             QStringLiteral("The decoder stopped on \u201c%1\u201d (%2).").arg(name, finish(process, false)));
     };
@@ -682,9 +773,9 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
         sandbox::Confinement confinement;
         confinement.seccomp = hello.confinement & proto::kSeccomp;
         confinement.landlock = hello.confinement & proto::kLandlock;
-        if (!confinement.missing().isEmpty() && !g_confinementReported.exchange(true))
+        if (!confinement.missing().empty() && !g_confinementReported.exchange(true))
             std::fprintf(stderr, "vellupix: decoders run without full confinement on this system: %s.\n",
-                         qPrintable(confinement.missing()));
+                         confinement.missing().c_str());
     }
 
     QByteArray request(sizeof(proto::Request), '\0');
@@ -718,6 +809,10 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
     if (!reply.ok) {
         if (memfd >= 0)
             ::close(memfd);
+        if (reply.kind == proto::kDeclined && process.only) {
+            finish(process, true);
+            throw Declined();
+        }
         if (reply.errorBytes > size_t(n) - sizeof reply)
             throw malformed();
         throw RuntimeError(QString::fromUtf8(buffer.data() + sizeof reply, qsizetype(reply.errorBytes)));
@@ -761,8 +856,19 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
     // reading astray is copied before it is checked. The properties are;
     // so are pixels that index a colour table. Any other pixel is a colour.
     const QByteArray properties(static_cast<const char *>(address) + reply.pixelBytes, qsizetype(reply.extraBytes));
-    if (!proto::decodeProperties(properties, image))
+    if (reply.kind == proto::kJfifDensity && process.only) {
+        // From the launcher's first decode, which has no Qt to say more.
+        proto::JfifDensity density;
+        if (properties.size() != qsizetype(sizeof density))
+            throw malformed();
+        std::memcpy(&density, properties.constData(), sizeof density);
+        if (density.unit < 0 || density.unit > 2 || density.x < 0 || density.x > 65535 || density.y < 0
+            || density.y > 65535)
+            throw malformed();
+        jpegbands::applyDensity(image, density.unit, density.x, density.y);
+    } else if (!proto::decodeProperties(properties, image)) {
         throw malformed();
+    }
     if (image.format() == QImage::Format_Indexed8)
         image = image.copy();
     completeColourTable(image);

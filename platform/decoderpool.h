@@ -80,6 +80,13 @@ public:
     // starts a decoder as usual then.
     pid_t forkLean(const QByteArray &nativePath, int (*serve)(int argc, char **argv));
 
+    // For the viewer's start, before it has made any thread: takes the
+    // launcher's first decode (app/firstdecode.h), its socket and pid, as
+    // the first decoder, which only the picture it was started with may go
+    // to. False when it does not take its picture, or does not say so in
+    // time: it is ended then, and the socket closed.
+    bool adoptFirstDecode(int socket, pid_t pid);
+
     // Ends the decoders that are idle; they start again when needed, with
     // what has changed meanwhile (the monitor's profile).
     void restartIdle();
@@ -104,11 +111,15 @@ private:
         // Forked at the start and not yet asked for anything: only the
         // first picture asked for may go to it.
         bool fresh = false;
+        // The launcher's first decode: it holds this file's picture, and
+        // declines any other.
+        std::optional<picture::FileStamp> only;
     };
 
     // The very first decoder, asked for a picture the lean program reads,
     // runs that program.
-    Process *acquire(bool leanEnough = false);
+    // A decoder holding one file's picture is given only to that file.
+    Process *acquire(bool leanEnough = false, const picture::FileStamp *file = nullptr);
     void release(Process *process);
     bool spawn(Process &process); // with m_mutex held
     // Kills and reaps a process, and says how it ended.

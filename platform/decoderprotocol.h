@@ -35,6 +35,37 @@ struct Request
     std::uint32_t windowStarting = 0; // 1: the viewer builds its window on one of them meanwhile
 };
 
+// What follows a Reply's pixels: Qt's properties (encodeProperties), or a
+// JPEG's JFIF resolution alone from a decoder that has no Qt. A Reply that
+// is not ok may instead say the decoder declines the picture: another
+// decoder is to take it.
+constexpr std::int32_t kQtProperties = 0;
+constexpr std::int32_t kJfifDensity = 1;
+constexpr std::int32_t kDeclined = 2;
+struct JfifDensity
+{
+    std::int32_t unit = 0; // 1: dots per inch, 2: per centimetre
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+};
+// QImage's formats, for a decoder without Qt.
+constexpr std::int32_t kFormatRgb32 = 4;
+constexpr std::int32_t kFormatGrayscale8 = 24;
+
+// The launcher's first decode (app/firstdecode.h) is not asked for its
+// picture: it is started with it. Its first message says whether it takes
+// it, and which file it read; only a request for that file gets the
+// picture. A Hello follows when it does.
+struct Started
+{
+    std::uint32_t magic = kMagic;
+    std::uint32_t taken = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = -1;
+    std::int64_t modifiedNs = 0;
+};
+
 struct Reply
 {
     std::uint32_t magic = kMagic;
@@ -42,7 +73,7 @@ struct Reply
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t format = 0;
-    std::int32_t reserved = 0;
+    std::int32_t kind = kQtProperties; // of the extra bytes; or kDeclined
     std::int64_t bytesPerLine = 0;
     std::uint64_t pixelBytes = 0;  // in the memfd, from its start
     std::uint64_t extraBytes = 0;  // right after the pixels
@@ -54,19 +85,5 @@ struct Reply
 // close-on-exec, -1 when none came.
 ssize_t sendWithFd(int socket, const void *data, std::size_t size, int fd);
 ssize_t receiveWithFd(int socket, void *data, std::size_t capacity, int *fd);
-
-} // namespace decoderprotocol
-
-#include <QByteArray>
-
-class QImage;
-
-namespace decoderprotocol {
-
-// The properties of a picture besides its pixels: colour table, colour
-// space, resolution and text.
-QByteArray encodeProperties(const QImage &image);
-// Gives them to an image; false when the bytes do not read as such.
-bool decodeProperties(const QByteArray &bytes, QImage &image);
 
 } // namespace decoderprotocol

@@ -1,23 +1,14 @@
 #include "platform/jpegbands.h"
 
+#include "platform/jpegrows.h"
+
 #include <QColorSpace>
 #include <QString>
 #include <QTransform>
 
-#include <algorithm>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <thread>
-#include <vector>
-
-#include <csetjmp>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 extern "C" {
-#include <jerror.h>
 #include <jpeglib.h>
 }
 
@@ -25,195 +16,31 @@ namespace jpegbands {
 
 namespace {
 
-// libjpeg reports a fatal error by calling error_exit, which must not
-// return: it jumps back to the band that set the buffer. Nothing with a
-// destructor may live between the setjmp and the longjmp.
-struct ErrorManager : jpeg_error_mgr
+struct Header : jpegrows::Header
 {
-    std::jmp_buf jump;
-};
-
-extern "C" void errorExit(j_common_ptr cinfo)
-{
-    std::longjmp(static_cast<ErrorManager *>(cinfo->err)->jump, 1);
-}
-
-// Warnings ("Corrupt JPEG data: premature end of data segment") change
-// nothing in the result; Qt's reader goes on after them just the same.
-extern "C" void silent(j_common_ptr) {}
-
-// A decompressor whose errors jump back to the caller's setjmp and whose
-// warnings are kept quiet.
-void createDecompress(jpeg_decompress_struct &cinfo, ErrorManager &err)
-{
-    cinfo.err = jpeg_std_error(&err);
-    err.error_exit = errorExit;
-    err.output_message = silent;
-    jpeg_create_decompress(&cinfo);
-}
-
-// How much of a full decode it costs to entropy-decode rows without making
-// pixels of them: about half for grainy photographs at quality 90, measured
-// as the extra processor time two bands take over one.
-constexpr double kSkipCost = 0.45;
-
-struct Header
-{
-    bool ok = false;
-    bool suitable = false;
-    int width = 0;
-    int height = 0;
-    int components = 0;
-    int rowsPerGroup = 8; // output rows one iMCU row makes
-    int densityUnit = 0;
-    int xDensity = 0;
-    int yDensity = 0;
-    bool cmyk = false;     // four components, decodable as CMYK
-    bool inverted = false; // Adobe's CMYK, stored as 255 minus the ink
     QByteArray icc;
     QStringList texts; // key, value, key, value...
 };
 
-bool setUp(jpeg_decompress_struct &cinfo, const QByteArray &bytes)
+// The header of bytes that start as a JPEG does, with the same texts and
+// profile Qt's JPEG handler takes from the markers; false for any others, or
+// a header libjpeg rejects.
+bool readJpegHeader(const QByteArray &bytes, Header *header)
 {
-    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(bytes.constData()),
-                 static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    return true;
-}
-
-bool takes(const jpeg_decompress_struct &cinfo)
-{
-    if (cinfo.progressive_mode || cinfo.arith_code || cinfo.data_precision != 8)
-        return false;
-    if (cinfo.image_width == 0 || cinfo.image_height == 0)
-        return false;
-    const auto plainSampling = [](const jpeg_component_info &c, int maxFactor) {
-        return c.h_samp_factor >= 1 && c.h_samp_factor <= maxFactor && c.v_samp_factor >= 1
-            && c.v_samp_factor <= maxFactor;
-    };
-    if (cinfo.num_components == 1)
-        return cinfo.jpeg_color_space == JCS_GRAYSCALE && plainSampling(cinfo.comp_info[0], 1);
-    if (cinfo.num_components == 3)
-        return (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_RGB)
-            && plainSampling(cinfo.comp_info[0], 2) && plainSampling(cinfo.comp_info[1], 1)
-            && plainSampling(cinfo.comp_info[2], 1);
-    return false;
-}
-
-void readHeader(const QByteArray &bytes, Header *header)
-{
-    jpeg_decompress_struct cinfo;
-    ErrorManager err;
-    createDecompress(cinfo, err);
-    if (setjmp(err.jump) == 0) {
-        jpeg_save_markers(&cinfo, JPEG_COM, 0xFFFF);
-        jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
-        setUp(cinfo, bytes);
-        header->ok = true;
-        header->suitable = takes(cinfo);
-        header->cmyk = cinfo.num_components == 4 && !cinfo.progressive_mode && !cinfo.arith_code
-            && cinfo.data_precision == 8 && cinfo.image_width > 0 && cinfo.image_height > 0
-            && (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK);
-        header->inverted = cinfo.saw_Adobe_marker;
-        header->width = int(cinfo.image_width);
-        header->height = int(cinfo.image_height);
-        header->components = cinfo.num_components;
-        header->rowsPerGroup = cinfo.max_v_samp_factor * DCTSIZE;
-        header->densityUnit = cinfo.density_unit;
-        header->xDensity = cinfo.X_density;
-        header->yDensity = cinfo.Y_density;
-        // The same texts and profile Qt's JPEG handler takes from the markers.
-        for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
-            if (m->marker == JPEG_COM) {
-                const QString s = QString::fromUtf8(reinterpret_cast<const char *>(m->data), m->data_length);
+    return jpegrows::readHeader(
+        reinterpret_cast<const unsigned char *>(bytes.constData()), std::size_t(bytes.size()), header,
+        [header](int marker, const unsigned char *data, unsigned length) {
+            if (marker == JPEG_COM) {
+                const QString s = QString::fromUtf8(reinterpret_cast<const char *>(data), length);
                 const qsizetype index = s.indexOf(QLatin1String(": "));
                 if (index == -1 || s.indexOf(QLatin1Char(' ')) < index)
                     header->texts << QStringLiteral("Description") << s;
                 else
                     header->texts << s.left(index) << s.mid(index + 2);
-            } else if (m->marker == JPEG_APP0 + 2 && m->data_length > 128 + 4 + 14
-                       && std::memcmp(m->data, "ICC_PROFILE", 12) == 0) {
-                header->icc.append(reinterpret_cast<const char *>(m->data) + 14, m->data_length - 14);
+            } else if (marker == JPEG_APP0 + 2 && length > 128 + 4 + 14 && std::memcmp(data, "ICC_PROFILE", 12) == 0) {
+                header->icc.append(reinterpret_cast<const char *>(data) + 14, length - 14);
             }
-        }
-    }
-    jpeg_destroy_decompress(&cinfo);
-}
-
-struct Band
-{
-    int first = 0; // rows [first, last)
-    int last = 0;
-    bool finish = false; // the last band reads on to the end, as Qt's reader does
-    bool failed = false;
-};
-
-// Decodes one band straight into the picture's rows. Returns false on any
-// libjpeg error.
-bool decodeBand(const QByteArray &bytes, uchar *bits, qsizetype bytesPerLine, const Band &band)
-{
-    jpeg_decompress_struct cinfo;
-    ErrorManager err;
-    createDecompress(cinfo, err);
-    volatile bool ok = false;
-    if (setjmp(err.jump) == 0) {
-        setUp(cinfo, bytes);
-        if (cinfo.num_components == 3)
-            cinfo.out_color_space = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRX : JCS_EXT_XRGB;
-        else if (cinfo.num_components == 4)
-            cinfo.out_color_space = JCS_CMYK;
-        jpeg_start_decompress(&cinfo);
-        if (band.first > 0)
-            jpeg_skip_scanlines(&cinfo, JDIMENSION(band.first));
-        JSAMPROW rows[16];
-        while (int(cinfo.output_scanline) < band.last) {
-            const int y = int(cinfo.output_scanline);
-            const int count = std::min<int>(16, band.last - y);
-            for (int i = 0; i < count; ++i)
-                rows[i] = bits + (y + i) * bytesPerLine;
-            if (jpeg_read_scanlines(&cinfo, rows, JDIMENSION(count)) == 0)
-                break; // suspended: cannot happen with a memory source
-        }
-        if (band.finish && cinfo.output_scanline == cinfo.output_height)
-            jpeg_finish_decompress(&cinfo);
-        ok = int(cinfo.output_scanline) >= band.last;
-    }
-    jpeg_destroy_decompress(&cinfo);
-    return ok;
-}
-
-// Band starts that give every thread the same work: a band lower down first
-// skips more rows, so it gets fewer rows of its own. Aligned to whole groups
-// of rows, so no thread decodes a group twice.
-std::vector<int> bandStarts(int height, int group, int threads)
-{
-    // Thread k's work is kSkipCost * s_k + (s_{k+1} - s_k) for equal t:
-    // s_{k+1} = t + (1 - kSkipCost) s_k, and s_threads = height.
-    const double keep = 1.0 - kSkipCost;
-    double unitSum = 0; // s_threads for t = 1
-    for (int k = 0; k < threads; ++k)
-        unitSum = 1.0 + keep * unitSum;
-    const double t = height / unitSum;
-    std::vector<int> starts{0};
-    double s = 0;
-    for (int k = 1; k < threads; ++k) {
-        s = t + keep * s;
-        const int aligned = std::clamp(int(s / group + 0.5) * group, starts.back(), height);
-        starts.push_back(aligned);
-    }
-    starts.push_back(height);
-    return starts;
-}
-
-// The header of bytes that start as a JPEG does; false for any others, or
-// a header libjpeg rejects.
-bool readJpegHeader(const QByteArray &bytes, Header *header)
-{
-    if (bytes.size() < 4 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
-        return false;
-    readHeader(bytes, header);
-    return header->ok;
+        });
 }
 
 // Decodes a picture whose header was read, in bands; its pixels are
@@ -226,8 +53,7 @@ QImage decodeIn(const QByteArray &bytes, const Header &header, int threads, qint
 bool suitable(const QByteArray &bytes)
 {
     Header header;
-    readHeader(bytes, &header);
-    return header.ok && header.suitable;
+    return readJpegHeader(bytes, &header) && header.suitable;
 }
 
 QImage decode(const QByteArray &bytes, int threads, qint64 maxBytes, Outcome *outcome,
@@ -265,49 +91,13 @@ QImage decodeIn(const QByteArray &bytes, const Header &header, int threads, qint
     if (image.isNull())
         return QImage();
 
-    const int groups = (header.height + header.rowsPerGroup - 1) / header.rowsPerGroup;
-    const int bandCount = std::clamp(threads, 1, groups);
-    const std::vector<int> starts = bandStarts(header.height, header.rowsPerGroup, bandCount);
-    std::vector<Band> bands(static_cast<size_t>(bandCount));
-    for (int k = 0; k < bandCount; ++k) {
-        bands[size_t(k)].first = starts[size_t(k)];
-        bands[size_t(k)].last = starts[size_t(k) + 1];
-        bands[size_t(k)].finish = k == bandCount - 1;
-    }
-    uchar *bits = image.bits();
-    const qsizetype bytesPerLine = image.bytesPerLine();
-    const auto run = [&](Band &band) {
-        if (band.first < band.last || band.finish) {
-            prefault(bits + qsizetype(band.first) * bytesPerLine,
-                     std::size_t(band.last - band.first) * std::size_t(bytesPerLine));
-            band.failed = !decodeBand(bytes, bits, bytesPerLine, band);
-        }
-    };
-    std::vector<std::thread> helpers;
-    for (size_t k = 1; k < bands.size(); ++k) {
-        try {
-            helpers.emplace_back(run, std::ref(bands[k]));
-        } catch (const std::system_error &) {
-            run(bands[k]); // no thread to be had: this one does it
-        }
-    }
-    run(bands[0]);
-    for (std::thread &helper : helpers)
-        helper.join();
-    for (const Band &band : bands) {
-        if (band.failed) {
-            result = Outcome::Failed;
-            return QImage();
-        }
+    if (!jpegrows::decode(reinterpret_cast<const unsigned char *>(bytes.constData()), std::size_t(bytes.size()),
+                          header, image.bits(), image.bytesPerLine(), threads)) {
+        result = Outcome::Failed;
+        return QImage();
     }
 
-    if (header.densityUnit == 1) {
-        image.setDotsPerMeterX(int(100. * header.xDensity / 2.54));
-        image.setDotsPerMeterY(int(100. * header.yDensity / 2.54));
-    } else if (header.densityUnit == 2) {
-        image.setDotsPerMeterX(int(100. * header.xDensity));
-        image.setDotsPerMeterY(int(100. * header.yDensity));
-    }
+    applyDensity(image, header.densityUnit, header.xDensity, header.yDensity);
     for (qsizetype i = 0; i + 1 < header.texts.size(); i += 2)
         image.setText(header.texts.at(i), header.texts.at(i + 1));
     if (!header.icc.isEmpty() && header.components != 4)
@@ -318,18 +108,15 @@ QImage decodeIn(const QByteArray &bytes, const Header &header, int threads, qint
 
 } // namespace
 
-void prefault(void *begin, std::size_t bytes)
+void applyDensity(QImage &image, int unit, int x, int y)
 {
-#ifndef MADV_POPULATE_WRITE
-    constexpr int MADV_POPULATE_WRITE = 23;
-#endif
-    static const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
-    // Whole pages inside the range only: a page shared with whatever lies
-    // around the range is left to fault as usual.
-    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) / page * page;
-    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(begin) + bytes) / page * page;
-    if (to > from)
-        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
+    if (unit == 1) {
+        image.setDotsPerMeterX(int(100. * x / 2.54));
+        image.setDotsPerMeterY(int(100. * y / 2.54));
+    } else if (unit == 2) {
+        image.setDotsPerMeterX(int(100. * x));
+        image.setDotsPerMeterY(int(100. * y));
+    }
 }
 
 QImage oriented(QImage image, QImageIOHandler::Transformations transformation)

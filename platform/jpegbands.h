@@ -4,14 +4,11 @@
 #include <QImage>
 #include <QImageIOHandler>
 
-#include <cstddef>
 #include <functional>
 
-// A baseline JPEG decoded in horizontal bands, one thread each, with exactly
-// the pixels and metadata Qt's own JPEG reader gives. Every band's thread
-// entropy-decodes the rows above its band without turning them into pixels
-// (libjpeg-turbo's jpeg_skip_scanlines), which is far cheaper than the
-// inverse transform, colour conversion and upsampling it leaves out.
+// A baseline JPEG decoded in horizontal bands, one thread each (see
+// platform/jpegrows.h), with exactly the pixels and metadata Qt's own JPEG
+// reader gives.
 namespace jpegbands {
 
 enum class Outcome {
@@ -45,12 +42,9 @@ QImage decodeCmyk(const QByteArray &bytes, int threads, qint64 maxBytes, bool *i
 // alone); for the benchmark, which says which path a file takes.
 bool suitable(const QByteArray &bytes);
 
-// Has the kernel give the memory under a range its pages in one go, before
-// it is written: page by page, a 12-MP picture's shared buffer costs some
-// tens of milliseconds of faults. Bands do it each for their own rows, so
-// that the cost is shared among the cores. Does nothing where the kernel
-// cannot (before Linux 5.14).
-void prefault(void *begin, std::size_t bytes);
+// Gives the picture the resolution of a JFIF header (unit 1: dots per
+// inch, 2: per centimetre), as Qt's JPEG handler does; other units leave it.
+void applyDensity(QImage &image, int unit, int x, int y);
 
 // Applies an EXIF orientation the way QImageReader's auto-transform does.
 QImage oriented(QImage image, QImageIOHandler::Transformations transformation);

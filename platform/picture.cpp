@@ -4,6 +4,7 @@
 #include "platform/filelist.h"
 #include "platform/formats/formats.h"
 #include "platform/jpegbands.h"
+#include "platform/jpegrows.h"
 #include "platform/runtimeerror.h"
 
 #include <QColorSpace>
@@ -242,7 +243,7 @@ static Decoded readFrom(QImageReader &reader, const QString &name, const PixelSt
             // size and format it is given; other handlers may keep what it held.
             if (store && format == "jpeg" && size.isValid() && reader.imageFormat() != QImage::Format_Invalid) {
                 image = store(size, reader.imageFormat());
-                jpegbands::prefault(image.bits(), std::size_t(image.sizeInBytes()));
+                jpegrows::prefault(image.bits(), std::size_t(image.sizeInBytes()));
             }
             // Qt's PNG reader leaves some pixels of valid files unwritten (16
             // bits a channel with a transparent colour): cleared first, they

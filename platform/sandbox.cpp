@@ -1,7 +1,5 @@
 #include "platform/sandbox.h"
 
-#include <QStringList>
-
 #include <cerrno>
 #include <cstring>
 
@@ -18,14 +16,14 @@
 
 namespace sandbox {
 
-QString Confinement::missing() const
+std::string Confinement::missing() const
 {
-    QStringList out;
+    std::string out;
     if (!seccomp)
-        out << QStringLiteral("no seccomp system call filter");
+        out = "no seccomp system call filter";
     if (!landlock)
-        out << QStringLiteral("no Landlock file system confinement");
-    return out.join(QStringLiteral(", "));
+        out += std::string(out.empty() ? "" : ", ") + "no Landlock file system confinement";
+    return out;
 }
 
 void limitAddressSpace(std::int64_t bytes)

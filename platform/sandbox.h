@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QString>
-
 #include <cstdint>
+#include <string>
 
 // Confinement of a decoding process: after it, the process can use what it
 // already holds (descriptors, memory, threads) and nothing else.
@@ -13,7 +12,7 @@ struct Confinement
     bool seccomp = false;  // the system call filter is in force
     bool landlock = false; // the file system is closed to it
     // What could not be applied and why, for one line on stderr.
-    QString missing() const;
+    std::string missing() const;
 };
 
 // Refuses address space beyond this many bytes: a decoder that swells past

@@ -1,8 +1,11 @@
 // The banded JPEG decoder against Qt's own reader: the same pixels, format,
 // colour space, texts and resolution for every JPEG of the public test
 // suites and for photographs large enough to be split, whatever the number
-// of bands; and the loader's pictures and error reports as the reader's.
+// of bands; and the loader's pictures and error reports as the reader's,
+// also where the launcher's first decode gives them.
 
+#include "app/firstdecode.h"
+#include "platform/decoderpool.h"
 #include "platform/jpegbands.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
@@ -17,6 +20,8 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 class TestJpegBands : public QObject
 {
     Q_OBJECT
@@ -24,6 +29,7 @@ private slots:
     void testdataDecodesAsTheReaderDoes();
     void largePicturesDecodeAsTheReaderDoes_data();
     void largePicturesDecodeAsTheReaderDoes();
+    void firstDecodeGivesTheLoadersPicture();
 };
 
 namespace {
@@ -193,6 +199,79 @@ void TestJpegBands::largePicturesDecodeAsTheReaderDoes()
     QVERIFY2(difference(imageCut, expectedCut).isEmpty(), qPrintable(difference(imageCut, expectedCut)));
     // Over the limit: left to the reader, which reports it.
     QVERIFY(jpegbands::decode(bytes, 2, qint64(size.width()) * size.height() * 4 - 1).isNull());
+}
+
+// The launcher's decode, adopted as the first decoder, against the loader:
+// for every file it takes, the same picture, or the same report when it
+// turns the file down after all. The suites hold turned, profiled, damaged
+// and progressive files as well as plain ones.
+void TestJpegBands::firstDecodeGivesTheLoadersPicture()
+{
+    const QString root = testpictures::testdata(QStringLiteral("jpeg"));
+    if (!QFile::exists(root))
+        QSKIP("the shared test data is not beside the repository");
+    QStringList paths;
+    QDirIterator it(root, {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.JPG")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << it.next();
+    // A header libjpeg reads, and a scan it stops on: without its
+    // quantisation tables, which are asked for only once decoding starts.
+    const QTemporaryDir dir;
+    const QString plain = testpictures::write(dir.path(), QStringLiteral("plain.jpg"), QSize(64, 48), Qt::blue, "jpeg");
+    QFile file(plain);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    for (qsizetype at = bytes.indexOf("\xFF\xDB"); at > 0; at = bytes.indexOf("\xFF\xDB"))
+        bytes.remove(at, 2 + (uchar(bytes[at + 2]) << 8 | uchar(bytes[at + 3])));
+    paths << dir.filePath(QStringLiteral("untabled.jpg"));
+    testpictures::writeText(paths.constLast(), bytes);
+
+    int taken = 0, left = 0, passedOn = 0;
+    QStringList faults;
+    for (const QString &path : std::as_const(paths)) {
+        const QByteArray native = QFile::encodeName(path);
+        pid_t pid = -1;
+        const int socket = firstdecode::start(native.constData(), &pid);
+        QVERIFY(socket >= 0);
+        DecoderPool pool;
+        if (!pool.adoptFirstDecode(socket, pid)) {
+            ++left;
+            continue;
+        }
+        ++taken;
+        QString error, expectedError;
+        QImage image, expected;
+        try {
+            image = pool.LoadPicture(native);
+        } catch (const RuntimeError &e) {
+            error = e.description();
+        }
+        // It declined after all: another decoder took the file.
+        passedOn += pool.started() > 1;
+        try {
+            expected = picture::LoadPicture(native);
+        } catch (const RuntimeError &e) {
+            expectedError = e.description();
+        }
+        if (error != expectedError)
+            faults << QStringLiteral("%1: \"%2\", loader \"%3\"").arg(path, error, expectedError);
+        else if (!difference(image, expected).isEmpty())
+            faults << QStringLiteral("%1: %2").arg(path, difference(image, expected));
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
+
+    // One that ends before it answers leaves the picture to another decoder.
+    pid_t pid = -1;
+    const int socket = firstdecode::start(QFile::encodeName(plain).constData(), &pid);
+    DecoderPool pool;
+    QVERIFY(pool.adoptFirstDecode(socket, pid));
+    ::kill(pid, SIGKILL);
+    QVERIFY(difference(pool.LoadPicture(QFile::encodeName(plain)), picture::LoadPicture(QFile::encodeName(plain))).isEmpty());
+
+    qInfo("the first decode took %d files, %d of them passed on, and left %d", taken, passedOn, left);
+    QVERIFY2(taken > 50 && left > 100 && passedOn > 0,
+             qPrintable(QStringLiteral("%1 taken, %2 passed on, %3 left").arg(taken).arg(passedOn).arg(left)));
 }
 
 VELLUPIX_GUILESS_TEST_MAIN(TestJpegBands)

@@ -6,7 +6,7 @@
 
 #include "platform/colour.h"
 #include "platform/formats/formats.h"
-#include "platform/jpegbands.h"
+#include "platform/jpegrows.h"
 
 #include <QColorSpace>
 #include <QImage>
@@ -142,7 +142,7 @@ bool readAvif(const QByteArray &data, QImage *out)
     // the conversion below a page fault every thousand pixels.
     std::thread mapping;
     try {
-        mapping = std::thread(jpegbands::prefault, image.bits(), std::size_t(image.sizeInBytes()));
+        mapping = std::thread(jpegrows::prefault, image.bits(), std::size_t(image.sizeInBytes()));
     } catch (const std::system_error &) {
     }
     result = avifDecoderNextImage(decoder.get());

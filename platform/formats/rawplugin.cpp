@@ -4,7 +4,7 @@
 #define QT_STATICPLUGIN
 
 #include "platform/formats/formats.h"
-#include "platform/jpegbands.h"
+#include "platform/jpegrows.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -67,7 +67,7 @@ public:
         uchar *bits = image.bits();
         const qsizetype stride = image.bytesPerLine();
         const auto rows = [&](int top, int bottom) {
-            jpegbands::prefault(bits + top * stride, std::size_t(bottom - top) * std::size_t(stride));
+            jpegrows::prefault(bits + top * stride, std::size_t(bottom - top) * std::size_t(stride));
             for (int row = top; row < bottom; ++row) {
                 auto *out = reinterpret_cast<quint32 *>(bits + row * stride);
                 std::ptrdiff_t at = index(row, 0);
