@@ -23,7 +23,6 @@ QLabel *makeLabel(QWidget *parent, const TwipScale &scale, QRectF twips, const Q
     QFont font = label->font();
     font.setBold(true);
     font.setPointSizeF(points);
-    label->setFont(font);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, QColor(0, 128, 128));
     palette.setColor(QPalette::Window, Qt::black);
@@ -33,11 +32,12 @@ QLabel *makeLabel(QWidget *parent, const TwipScale &scale, QRectF twips, const Q
     label->setWordWrap(true);
     // Today's fonts run wider than the ones the layout was drawn for: the text
     // keeps its size where it fits and steps down only as far as it must.
+    // Measured before the label takes it: each font a label is given
+    // resolves, lays it out anew and tells its parent.
     while (font.pointSizeF() > 7
-           && QFontMetricsF(font).boundingRect(QRectF(label->rect()), Qt::TextWordWrap, text).height() > label->height()) {
+           && QFontMetricsF(font).boundingRect(QRectF(label->rect()), Qt::TextWordWrap, text).height() > label->height())
         font.setPointSizeF(font.pointSizeF() - 0.5);
-        label->setFont(font);
-    }
+    label->setFont(font);
     return label;
 }
 
