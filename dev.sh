@@ -24,6 +24,7 @@ packages=(
     libgs-common                # a printer's CMYK profile, for the colour tests
     libraw-bin                  # dcraw_emu: libraw's own rendering, that of raw files is compared with
     libseccomp-dev              # decoders confine themselves with a system call filter
+    libfontconfig-dev           # the viewer has fontconfig read its configuration while Qt starts
 )
 install_missing() {
     local missing=()
