@@ -2,16 +2,17 @@
 
 #include "platform/dialogs.h"
 #include "platform/runtimeerror.h"
+#include "platform/windowwake.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <thread>
 
 void Patience::wake()
 {
+    windowwake::notify();
     if (QCoreApplication *app = QCoreApplication::instance())
         QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
 }
@@ -33,15 +34,19 @@ void Patience::wait(const QString &name, const std::function<bool()> &done, Acti
     // waited for here: the loop below would first paint whatever is pending,
     // and a window just shown would be painted twice, without and with what
     // the command puts in it.
+    // The work's thread wakes this one when it is done; a wait that some
+    // work forgets to end still looks again every millisecond.
     QElapsedTimer grace;
     grace.start();
-    while (!done()) {
-        if (std::chrono::nanoseconds(grace.nsecsElapsed()) >= m_grace)
+    for (;;) {
+        const std::uint64_t seen = windowwake::count();
+        if (done())
+            return;
+        const auto left = std::chrono::nanoseconds(m_grace) - std::chrono::nanoseconds(grace.nsecsElapsed());
+        if (left <= std::chrono::nanoseconds::zero())
             break;
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        windowwake::waitFor(seen, std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(1)));
     }
-    if (done())
-        return;
     struct Guard
     {
         Patience &patience;

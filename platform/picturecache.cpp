@@ -1,6 +1,7 @@
 #include "platform/picturecache.h"
 
 #include "platform/runtimeerror.h"
+#include "platform/windowwake.h"
 
 #include <QCoreApplication>
 #include <QRunnable>
@@ -15,6 +16,7 @@
 // A wait on the window thread looks at its job again when an event comes.
 static void wakeWindowThread()
 {
+    windowwake::notify();
     if (QCoreApplication *app = QCoreApplication::instance())
         QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
 }
