@@ -98,6 +98,15 @@ void FrmAbout::Show()
     m_child.area().setActiveSubWindow(sub);
 }
 
+void FrmAbout::ShowBeneath()
+{
+    if (!m_child.isLoaded())
+        Form_Load();
+    QMdiSubWindow *sub = m_child.subWindow();
+    sub->show();
+    sub->lower();
+}
+
 void FrmAbout::Timer1_Timer()
 {
     // The count stops at the top of its range instead of wrapping round to 6

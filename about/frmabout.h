@@ -38,6 +38,9 @@ public:
     // Loads the window if needed, then shows it; a window already on screen
     // only comes to the front.
     void Show();
+    // The same, beneath the other child windows (the area still makes it
+    // the active one).
+    void ShowBeneath();
     void Unload() { m_child.unload(); }
 
     void Timer1_Timer();

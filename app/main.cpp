@@ -110,6 +110,8 @@ int main(int argc, char *argv[])
     const PluginPathsHeld pluginPaths;
     QtDialogs dialogs;
     MDIForm1 frame(dialogs, std::move(decoding));
+    if (!commandLine.file.isEmpty())
+        frame.greetBeneathStartPicture();
     frame.Show();
     if (!commandLine.file.isEmpty()) {
         const QByteArray file = commandLine.file;

@@ -290,11 +290,35 @@ void MDIForm1::Show()
 void MDIForm1::MDIForm_Load()
 {
     m_statusBar->setPanelText(1, QStringLiteral("Vellupix Ready"));
+    if (!m_greetingBeneathPicture)
+        greet(false);
+}
+
+void MDIForm1::greet(bool beneath)
+{
     // The start-up showing of the About window: shown, then moved.
-    m_about->Show();
+    if (beneath) {
+        m_about->ShowBeneath();
+        // The area makes whatever it shows active; taken back before the
+        // About window is sized and placed.
+        m_area->setActiveSubWindow(m_form1->subWindow());
+    } else {
+        m_about->Show();
+    }
     m_about->child().subWindow()->adjustSize();
     m_about->child().setLeft(Width() / 2.0f - m_about->child().Width() / 2.0f);
     m_about->child().setTop(Height() / 2.0f - m_about->child().Height() / 2.0f);
+}
+
+void MDIForm1::greetBeneathPicture()
+{
+    if (!m_greetingBeneathPicture)
+        return;
+    m_greetingBeneathPicture = false;
+    // Where showing it before the picture window left it: beneath, with the
+    // picture window active.
+    const QMdiSubWindow *picture = m_form1->subWindow();
+    greet(picture && picture->isVisible());
 }
 
 void MDIForm1::endProcess(int exitCode)
@@ -372,10 +396,12 @@ void MDIForm1::Open_File(const QByteArray &nativePath)
             // decoders and the reading ahead would take the cores it needs:
             // the picture would reach the screen tens of milliseconds later.
             waitForDisplay();
+            greetBeneathPicture();
             readAhead();
             m_decoders->start();
         };
     } else {
+        greetBeneathPicture();
         QTimer::singleShot(0, this, [this] { m_decoders->start(); });
     }
 }

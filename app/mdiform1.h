@@ -48,6 +48,11 @@ public:
 
     // Runs the load step once, then shows the frame maximized.
     void Show();
+    // Before Show(), for a start with a picture to open (Open_File with the
+    // file's bytes): the picture window would cover the About window the load
+    // step shows at once, so the About window is made once the picture is on
+    // screen, beneath it, off the first picture's way.
+    void greetBeneathStartPicture() { m_greetingBeneathPicture = true; }
 
     // Menu commands; the toolbar runs the same ones.
     void Open_Click();
@@ -95,6 +100,9 @@ protected:
 
 private:
     void MDIForm_Load();
+    // The About window's start-up showing, centred on the frame.
+    void greet(bool beneath);
+    void greetBeneathPicture();
     void buildMenus();
     void buildToolbar();
     void run(Handler handler);
@@ -118,5 +126,6 @@ private:
     std::map<std::string, QAction *> m_menuItems;
     std::vector<QAction *> m_buttons;
     bool m_loaded = false;
+    bool m_greetingBeneathPicture = false;
     bool m_openedAtStart = false; // a file named on the command line starts the decoders
 };

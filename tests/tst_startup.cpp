@@ -3,12 +3,14 @@
 #include "app/pluginpaths.h"
 #include "support/framefixture.h"
 #include "support/testmain.h"
+#include "support/testpictures.h"
 
 #include <QImageReader>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QToolBar>
 
 class TestStartup : public QObject
@@ -17,6 +19,7 @@ class TestStartup : public QObject
 private slots:
     void startsReadyWithTheSplash();
     void splashIsPlacedFromTheOuterSizes();
+    void splashOfAStartWithAPictureLiesBeneathIt();
     void exitAnsweredNoChangesNothing();
     void exitAnsweredYesClosesEverything();
     void closeControlAsksNothing();
@@ -55,6 +58,36 @@ void TestStartup::splashIsPlacedFromTheOuterSizes()
     QCOMPARE(about.subWindow()->y(), qRound(expectedTop / 15.0f));
     // Inside the frame's inner area, roughly in its middle.
     QVERIFY(f.frame->mdiArea()->viewport()->rect().contains(about.subWindow()->geometry().center()));
+}
+
+// Started with a file, the About window is made once the picture is on
+// screen, or once the file is reported, and left where showing it first
+// would have: beneath the picture window, which stays active.
+void TestStartup::splashOfAStartWithAPictureLiesBeneathIt()
+{
+    const QTemporaryDir dir;
+    const QString picture = testpictures::write(dir.path(), QStringLiteral("a.png"));
+    for (const QString &file : {picture, dir.filePath(QStringLiteral("missing.png"))}) {
+        const QString workingDirectory = QDir::currentPath();
+        ScriptedDialogs dialogs;
+        MDIForm1 frame(dialogs);
+        frame.greetBeneathStartPicture();
+        frame.Show();
+        QVERIFY(!frame.frmAbout().isLoaded());
+        frame.Open_File(QFile::encodeName(file));
+        QTRY_VERIFY(frame.frmAbout().isLoaded());
+        QCOMPARE(dialogs.boxes.size(), file == picture ? 0 : 1);
+        QMdiArea &area = *frame.mdiArea();
+        const QList<QMdiSubWindow *> stack = area.subWindowList(QMdiArea::StackingOrder);
+        QCOMPARE(stack.size(), 2);
+        QCOMPARE(stack.first(), frame.frmAbout().child().subWindow());
+        QCOMPARE(stack.last(), frame.form1().subWindow());
+        QCOMPARE(area.activeSubWindow(), frame.form1().subWindow());
+        ChildWindow &about = frame.frmAbout().child();
+        QVERIFY(!about.subWindow()->isMaximized());
+        QCOMPARE(about.subWindow()->x(), qRound((frame.Width() / 2.0f - about.Width() / 2.0f) / 15.0f));
+        QDir::setCurrent(workingDirectory);
+    }
 }
 
 void TestStartup::exitAnsweredNoChangesNothing()
