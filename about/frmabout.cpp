@@ -88,23 +88,25 @@ void FrmAbout::Form_Load()
     w->Timer1->start();
 }
 
-void FrmAbout::Show()
+QMdiSubWindow *FrmAbout::loadedAndShown()
 {
     if (!m_child.isLoaded())
         Form_Load();
     QMdiSubWindow *sub = m_child.subWindow();
     sub->show();
+    return sub;
+}
+
+void FrmAbout::Show()
+{
+    QMdiSubWindow *sub = loadedAndShown();
     sub->raise();
     m_child.area().setActiveSubWindow(sub);
 }
 
 void FrmAbout::ShowBeneath()
 {
-    if (!m_child.isLoaded())
-        Form_Load();
-    QMdiSubWindow *sub = m_child.subWindow();
-    sub->show();
-    sub->lower();
+    loadedAndShown()->lower();
 }
 
 void FrmAbout::Timer1_Timer()

@@ -49,6 +49,7 @@ public:
 
 private:
     void Form_Load();
+    QMdiSubWindow *loadedAndShown();
 
     ChildWindow m_child;
 };

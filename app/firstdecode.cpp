@@ -235,14 +235,7 @@ int start(const char *path, pid_t *pid)
             ::_exit(0);
         ::close(ends[0]);
         ::prctl(PR_SET_NAME, "vellupix-first");
-#if !defined(__SANITIZE_ADDRESS__)
-        // libjpeg's warnings are chatter, as in the decoders.
-        const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (nowhere >= 0) {
-            ::dup2(nowhere, STDERR_FILENO);
-            ::close(nowhere);
-        }
-#endif
+        sandbox::silenceStderr();
         serve(ends[1], path);
     }
     ::close(ends[1]);

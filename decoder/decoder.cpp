@@ -196,17 +196,9 @@ int decoder::run(int argc, char **argv)
         std::fputs("vellupix-decoder: started by the viewer only\n", stderr);
         return 2;
     }
-#if !defined(__SANITIZE_ADDRESS__)
-    // What its libraries say on stderr (Qt's start-up warnings, which the
-    // viewer gives once already; libjxl's failure lines and libpng's and
-    // libjpeg's warnings on damaged files) is chatter: the viewer's report
-    // says what went wrong. A sanitized build keeps stderr for its reports.
-    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (nowhere >= 0) {
-        ::dup2(nowhere, STDERR_FILENO);
-        ::close(nowhere);
-    }
-#endif
+    // Qt's start-up warnings, which the viewer gives once already, libjxl's
+    // failure lines, libpng's and libjpeg's warnings on damaged files.
+    sandbox::silenceStderr();
     // Qt's own event dispatcher: GLib's wants a new pipe for every thread,
     // and threads are made after confinement.
     qputenv("QT_NO_GLIB", "1");

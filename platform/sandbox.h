@@ -21,6 +21,11 @@ struct Confinement
 // takes terabytes of address space.
 void limitAddressSpace(std::int64_t bytes);
 
+// Sends stderr to /dev/null: what a decoder's libraries say there of a
+// damaged file is chatter, which the viewer's report says better. A build
+// with AddressSanitizer keeps it for the sanitizer's reports.
+void silenceStderr();
+
 // Irreversible. Calls that are not allowed fail with EPERM (the process goes
 // on and can say what it was refused); making a thread is allowed, making a
 // process is not.
