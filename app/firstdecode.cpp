@@ -111,6 +111,8 @@ void send(int socket, const void *message, std::size_t size, int fd = -1)
 
 [[noreturn]] void serve(int socket, const char *path)
 {
+    // Bounded before the file is read, as a decoder is before it reads.
+    sandbox::limitAddressSpace(kAddressSpaceBytes);
     std::vector<unsigned char> bytes;
     struct stat st = {};
     jpegrows::Header header;
@@ -124,7 +126,6 @@ void send(int socket, const void *message, std::size_t size, int fd = -1)
     if (!started.taken)
         ::_exit(0);
 
-    sandbox::limitAddressSpace(kAddressSpaceBytes);
     const sandbox::Confinement confinement = sandbox::confine();
     proto::Hello hello;
     hello.confinement = (confinement.seccomp ? proto::kSeccomp : 0) | (confinement.landlock ? proto::kLandlock : 0);
