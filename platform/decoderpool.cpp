@@ -50,15 +50,6 @@ struct Declined
 {
 };
 
-picture::FileStamp stampOfOpen(int fd)
-{
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return picture::FileStamp();
-    return picture::FileStamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
-                              std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
 std::mutex g_testingMutex;
 std::optional<DecoderPool::Settings> g_testingSettings;
 
@@ -675,7 +666,7 @@ QImage DecoderPool::decode(int fd, const QString &name, bool own)
     const bool leanEnough = read && (std::memcmp(head, "\xFF\xD8\xFF", 3) == 0 || std::memcmp(head, "\x89PNG", 4) == 0);
     if (tidyDue())
         tidyBeside();
-    const picture::FileStamp file = stampOfOpen(fd);
+    const picture::FileStamp file = picture::stampOfOpen(fd);
     Process *process = nullptr;
     try {
         process = acquire(leanEnough, file.isValid() ? &file : nullptr);

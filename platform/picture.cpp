@@ -289,6 +289,14 @@ FileStamp stampOf(const QByteArray &nativePath)
     return stampFrom(st);
 }
 
+FileStamp stampOfOpen(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return FileStamp();
+    return stampFrom(st);
+}
+
 static std::function<void(const QByteArray &)> g_beforeOpen;
 
 void setBeforeOpenForTesting(std::function<void(const QByteArray &)> hook)

@@ -32,6 +32,8 @@ struct FileStamp
 
 // The stamp of the file a path names now (links followed).
 FileStamp stampOf(const QByteArray &nativePath);
+// The stamp of an open file.
+FileStamp stampOfOpen(int fd);
 
 // Loads a picture by its native path (bytes exactly as the file system has
 // them), converted to the display's colour space when its file names one.
