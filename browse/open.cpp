@@ -9,8 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <optional>
-
 namespace {
 const QString kPictureFilter = QStringLiteral("JPG文件(*.JPG)|*.jpg|位图文件(*.bmp)|*.bmp|图标文件(*.ICO)|*.Ico|光标文件(*.cur)|*.cur");
 const QString kOpenTitle = QStringLiteral("打开文件");
@@ -50,32 +48,15 @@ void Browsing::openChosenFile(const QByteArray &nativePath, bool readAheadAfterP
         if (dialog.FileName.isEmpty())
             return; // cancelled: nothing is listed, moved or rewritten
         const QFileInfo chosen(dialog.FileName);
-        const QString folder = chosen.absolutePath();
         // As the Open dialog of a desktop does: the working directory follows
         // the file chosen, and a picture window made anew lists that folder.
         // Away from the window thread: on a mount that stopped answering,
-        // even that waits. Checked and listed on the same trip, as each trip
-        // waits for a thread to be given a core; a failure to list is
-        // reported where it always was, after the picture's.
-        struct Listing
-        {
-            std::vector<FileListBox::Entry> entries;
-            std::optional<QString> error;
-        };
-        Listing listing = m_patience.run(displayName(folder), [folder] {
-            QDir::setCurrent(folder);
-            Listing listed;
-            try {
-                DirListBox::check(folder);
-                listed.entries = FileListBox::readFolder(folder);
-            } catch (const RuntimeError &error) {
-                listed.error = error.description();
-            }
-            return listed;
-        });
+        // even that waits.
+        m_patience.run(displayName(chosen.absolutePath()), [folder = chosen.absolutePath()] { QDir::setCurrent(folder); });
         m_module1.CurrentTitle = dialog.FileTitle;
         // The folder is the directory part of the chosen path; for a file in
         // the root that is empty, and the panel then starts with the separator.
+        const QString folder = chosen.absolutePath();
         m_module1.CurrentPath = folder == QDir::rootPath() ? QString() : folder;
 
         // A name that is not valid UTF-8 does not survive a trip through the
@@ -86,11 +67,15 @@ void Browsing::openChosenFile(const QByteArray &nativePath, bool readAheadAfterP
         box.setVisible(true);
         dialog.DialogTitle = kOpenTitle;
 
-        if (listing.error)
-            throw RuntimeError(*listing.error);
+        // Checked and listed away from the window thread: a folder on a mount
+        // that stopped answering must not freeze the window.
+        std::vector<FileListBox::Entry> entries = m_patience.run(displayName(folder), [folder] {
+            DirListBox::check(folder);
+            return FileListBox::readFolder(folder);
+        });
         FileListBox &list = m_form1.File1();
         m_form1.Dir1().setCheckedPath(folder);
-        list.setPath(folder, std::move(listing.entries));
+        list.setPath(folder, std::move(entries));
         m_form1.centrePicture1();
         const std::int32_t position = list.indexOf(native.mid(native.lastIndexOf('/') + 1));
         if (position < 0)
