@@ -55,16 +55,13 @@ std::optional<DecoderPool::Settings> g_testingSettings;
 
 QString findProgram(const QString &name, const QString &built)
 {
-    // Installed: <prefix>/bin/vellupix and <prefix>/libexec/vellupix/.
-    // Built: beside the viewer, in the build tree's root.
-    // Asked of the kernel, not of Qt: the viewer starts its first decoder
-    // before the application object exists.
+    // Beside the viewer: installed, both are in <prefix>/libexec/vellupix/;
+    // built, in the build tree's root. Anything else (a test, the benchmark)
+    // takes the one built. Asked of the kernel, not of Qt: the viewer starts
+    // its first decoder before the application object exists.
     const QString here = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
-    for (const QString &candidate : {here + QStringLiteral("/../libexec/vellupix/") + name, here + u'/' + name}) {
-        if (QFileInfo(candidate).isExecutable())
-            return QFileInfo(candidate).canonicalFilePath();
-    }
-    return built;
+    const QFileInfo beside(here + u'/' + name);
+    return beside.isExecutable() ? beside.canonicalFilePath() : built;
 }
 
 // close_range is Linux 5.9's; on an older kernel, or under a filter that
