@@ -9,12 +9,9 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-
 void Patience::wake()
 {
     windowwake::notify();
-    if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
 }
 
 static QString verb(Patience::Activity activity)

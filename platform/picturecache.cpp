@@ -3,7 +3,6 @@
 #include "platform/runtimeerror.h"
 #include "platform/windowwake.h"
 
-#include <QCoreApplication>
 #include <QRunnable>
 #include <QThread>
 
@@ -12,14 +11,6 @@
 #include <limits>
 
 #include <unistd.h>
-
-// A wait on the window thread looks at its job again when an event comes.
-static void wakeWindowThread()
-{
-    windowwake::notify();
-    if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
-}
 
 PictureCache::PictureCache(std::int64_t budgetBytes, int workers, Decoder decoder)
     : m_budget(budgetBytes), m_decoder(decoder ? std::move(decoder) : Decoder(&picture::LoadPicture))
@@ -185,7 +176,7 @@ QImage PictureCache::waitFor(const QByteArray &nativePath, std::function<QImage(
                              .arg(picture::displayedName(nativePath));
         }
         job->done = true;
-        wakeWindowThread();
+        windowwake::notify();
     }));
     m_wait(picture::displayedName(nativePath), [job] { return job->done.load(); });
     if (job->failed)

@@ -1,5 +1,7 @@
 #include "platform/windowwake.h"
 
+#include <QCoreApplication>
+
 #include <condition_variable>
 #include <mutex>
 
@@ -24,6 +26,9 @@ void notify()
         ++g_count;
     }
     g_woken.notify_all();
+    // A wait past its grace runs the event loop instead: an event wakes it.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
 }
 
 void waitFor(std::uint64_t seen, std::chrono::nanoseconds longest)

@@ -11,7 +11,8 @@ namespace windowwake {
 
 // How many times work has said it is done so far.
 std::uint64_t count();
-// From any thread, once the work's result is in place.
+// From any thread, once the work's result is in place; wakes a wait that
+// sleeps here, or one that runs the event loop.
 void notify();
 // Returns once notify() has been called after count() gave `seen`, or after
 // `longest`, whichever comes first.
