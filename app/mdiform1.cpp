@@ -2,6 +2,7 @@
 
 #include "about/frmabout.h"
 #include "app/menutable.h"
+#include "app/toolbarstyle.h"
 #include "platform/resources.h"
 #include "browse/browsing.h"
 #include "browse/form1.h"
@@ -15,6 +16,7 @@
 #include "view/panning.h"
 #include "view/zoom.h"
 
+#include <QApplication>
 #include <QBackingStore>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -197,6 +199,9 @@ void MDIForm1::buildToolbar()
     m_toolbar->setFloatable(false);
     m_toolbar->setIconSize(QSize(16, 16));
     m_toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+    auto *toolbarStyle = new ToolBarStyle(QApplication::style()->name());
+    toolbarStyle->setParent(m_toolbar);
+    m_toolbar->setStyle(toolbarStyle);
     m_buttons.push_back(nullptr); // positions count from 1
     for (int k = 1; k <= kToolbarButtonCount; ++k) {
         const ToolbarButtonDef &def = kToolbarButtons[k - 1];

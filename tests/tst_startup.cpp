@@ -1,15 +1,19 @@
 // Start-up, the frame's layout, Exit and the end of the process.
 
 #include "app/pluginpaths.h"
+#include "app/toolbarstyle.h"
 #include "support/framefixture.h"
 #include "support/testmain.h"
 #include "support/testpictures.h"
 
 #include <QImageReader>
+#include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStyleOption>
 #include <QTemporaryDir>
 #include <QToolBar>
 
@@ -24,6 +28,7 @@ private slots:
     void exitAnsweredYesClosesEverything();
     void closeControlAsksNothing();
     void pluginsAreFoundAgainOnceTheFrameIsPainted();
+    void toolbarLooksAsItsStylePaintsIt();
 };
 
 void TestStartup::startsReadyWithTheSplash()
@@ -142,6 +147,72 @@ void TestStartup::pluginsAreFoundAgainOnceTheFrameIsPainted()
         QTRY_COMPARE(QCoreApplication::libraryPaths(), paths);
     }
     QVERIFY(QImageReader::supportedImageFormats().contains("webp"));
+}
+
+// The toolbar's background is stretched from a slice: it must look as the
+// style paints the whole bar, the style must be asked for a slice only, and a
+// background that changes along the bar is left to the style.
+void TestStartup::toolbarLooksAsItsStylePaintsIt()
+{
+    // Fusion, recording where it is asked to paint a toolbar; shaded, it
+    // paints one that changes along the bar.
+    class Recording : public QProxyStyle
+    {
+    public:
+        explicit Recording(bool shaded) : QProxyStyle(QStringLiteral("fusion")), m_shaded(shaded) {}
+        void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                         const QWidget *widget) const override
+        {
+            if (element == CE_ToolBar) {
+                asked.append(option->rect);
+                if (m_shaded) {
+                    QLinearGradient along(option->rect.topLeft(), option->rect.bottomRight());
+                    along.setColorAt(0, Qt::red);
+                    along.setColorAt(1, Qt::blue);
+                    painter->fillRect(option->rect, along);
+                    return;
+                }
+            }
+            QProxyStyle::drawControl(element, option, painter, widget);
+        }
+        mutable QList<QRect> asked;
+
+    private:
+        bool m_shaded;
+    };
+
+    for (const Qt::ToolBarArea area : {Qt::TopToolBarArea, Qt::LeftToolBarArea}) {
+        for (const bool shaded : {false, true}) {
+            QImage painted[2];
+            QList<QRect> asked;
+            for (const bool sliced : {false, true}) {
+                QMainWindow window;
+                window.resize(640, 480);
+                auto *bar = new QToolBar(&window);
+                window.addToolBar(area, bar);
+                bar->addAction(QStringLiteral("A"));
+                auto *recording = new Recording(shaded);
+                QStyle *style = sliced ? static_cast<QStyle *>(new ToolBarStyle(recording)) : recording;
+                style->setParent(&window);
+                bar->setStyle(style);
+                window.show();
+                painted[sliced] = bar->grab().toImage();
+                asked = recording->asked;
+            }
+            const QString where = QStringLiteral("area %1, shaded %2").arg(area).arg(shaded);
+            QVERIFY2(painted[1] == painted[0], qPrintable(where));
+            QVERIFY2(!asked.isEmpty(), qPrintable(where));
+            // Fusion is asked for a slice only; the shaded style's slice
+            // changes along the bar, and it is asked for the whole of it.
+            const bool horizontal = area == Qt::TopToolBarArea;
+            const int along = horizontal ? painted[0].width() : painted[0].height();
+            QVERIFY2(along > 4 * ToolBarStyle::kSliceLength, qPrintable(where));
+            int longest = 0;
+            for (const QRect &r : asked)
+                longest = std::max(longest, horizontal ? r.width() : r.height());
+            QVERIFY2(longest == (shaded ? along : ToolBarStyle::kSliceLength), qPrintable(where));
+        }
+    }
 }
 
 VELLUPIX_TEST_MAIN(TestStartup)
