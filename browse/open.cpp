@@ -48,15 +48,21 @@ void Browsing::openChosenFile(const QByteArray &nativePath, bool readAheadAfterP
         if (dialog.FileName.isEmpty())
             return; // cancelled: nothing is listed, moved or rewritten
         const QFileInfo chosen(dialog.FileName);
+        const QString folder = chosen.absolutePath();
         // As the Open dialog of a desktop does: the working directory follows
         // the file chosen, and a picture window made anew lists that folder.
         // Away from the window thread: on a mount that stopped answering,
-        // even that waits.
-        m_patience.run(displayName(chosen.absolutePath()), [folder = chosen.absolutePath()] { QDir::setCurrent(folder); });
+        // even that waits. Checked and listed on the same trip, which is
+        // waited for once the picture is in its box: neither the picture
+        // nor the listing waits for the other.
+        const auto folderTrip = Patience::start(displayName(folder), [folder] {
+            QDir::setCurrent(folder);
+            DirListBox::check(folder);
+            return FileListBox::readFolder(folder);
+        });
         m_module1.CurrentTitle = dialog.FileTitle;
         // The folder is the directory part of the chosen path; for a file in
         // the root that is empty, and the panel then starts with the separator.
-        const QString folder = chosen.absolutePath();
         m_module1.CurrentPath = folder == QDir::rootPath() ? QString() : folder;
 
         // A name that is not valid UTF-8 does not survive a trip through the
@@ -67,12 +73,7 @@ void Browsing::openChosenFile(const QByteArray &nativePath, bool readAheadAfterP
         box.setVisible(true);
         dialog.DialogTitle = kOpenTitle;
 
-        // Checked and listed away from the window thread: a folder on a mount
-        // that stopped answering must not freeze the window.
-        std::vector<FileListBox::Entry> entries = m_patience.run(displayName(folder), [folder] {
-            DirListBox::check(folder);
-            return FileListBox::readFolder(folder);
-        });
+        std::vector<FileListBox::Entry> entries = m_patience.finish(displayName(folder), folderTrip);
         FileListBox &list = m_form1.File1();
         m_form1.Dir1().setCheckedPath(folder);
         list.setPath(folder, std::move(entries));

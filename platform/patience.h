@@ -43,12 +43,31 @@ public:
     // is replacing its target), and the wait then goes on.
     void wait(const QString &name, const std::function<bool()> &done, Activity activity = Activity::Reading,
               const std::function<bool()> &giveUp = {});
-    // Runs work on a thread of its own and waits for it as wait() does; its
-    // result or its run-time error is the caller's. Given up on, the work
-    // finishes alone, so it must own everything it touches.
+    // Work on a thread of its own, begun by start() and waited for by
+    // finish(); until then the window thread may do something of its own.
+    template <typename Result>
+    struct Trip
+    {
+        std::atomic<bool> done{false};
+        std::optional<std::conditional_t<std::is_void_v<Result>, bool, Result>> result;
+        std::optional<QString> error;
+    };
+    template <typename Work>
+    static auto start(const QString &name, Work work, Activity activity = Activity::Reading)
+        -> std::shared_ptr<Trip<decltype(work())>>;
+    // Waits for the trip as wait() does; its result or its run-time error is
+    // the caller's. Given up on, or never finished, the work ends alone, so
+    // it must own everything it touches.
+    template <typename Result>
+    Result finish(const QString &name, const std::shared_ptr<Trip<Result>> &trip,
+                  Activity activity = Activity::Reading, const std::function<bool()> &giveUp = {});
+    // Both at once.
     template <typename Work>
     auto run(const QString &name, Work work, Activity activity = Activity::Reading,
-             const std::function<bool()> &giveUp = {}) -> decltype(work());
+             const std::function<bool()> &giveUp = {}) -> decltype(work())
+    {
+        return finish(name, start(name, std::move(work), activity), activity, giveUp);
+    }
 
     // True while a wait is on: events that would start a command (the slide
     // show's tick) are dropped meanwhile.
@@ -69,37 +88,36 @@ private:
 };
 
 template <typename Work>
-auto Patience::run(const QString &name, Work work, Activity activity, const std::function<bool()> &giveUp)
-    -> decltype(work())
+auto Patience::start(const QString &name, Work work, Activity activity) -> std::shared_ptr<Trip<decltype(work())>>
 {
     using Result = decltype(work());
-    using Kept = std::conditional_t<std::is_void_v<Result>, bool, Result>;
-    struct State
-    {
-        std::atomic<bool> done{false};
-        std::optional<Kept> result;
-        std::optional<QString> error;
-    };
-    auto state = std::make_shared<State>();
-    std::thread([state, name, activity, work = std::move(work)]() mutable {
+    auto trip = std::make_shared<Trip<Result>>();
+    std::thread([trip, name, activity, work = std::move(work)]() mutable {
         try {
             if constexpr (std::is_void_v<Result>) {
                 work();
-                state->result.emplace(true);
+                trip->result.emplace(true);
             } else {
-                state->result.emplace(work());
+                trip->result.emplace(work());
             }
         } catch (const RuntimeError &error) {
-            state->error = error.description();
+            trip->error = error.description();
         } catch (...) {
-            state->error = unexpectedFailure(name, activity);
+            trip->error = unexpectedFailure(name, activity);
         }
-        state->done = true;
+        trip->done = true;
         wake();
     }).detach();
-    wait(name, [state] { return state->done.load(); }, activity, giveUp);
-    if (state->error)
-        throw RuntimeError(*state->error);
+    return trip;
+}
+
+template <typename Result>
+Result Patience::finish(const QString &name, const std::shared_ptr<Trip<Result>> &trip, Activity activity,
+                        const std::function<bool()> &giveUp)
+{
+    wait(name, [trip] { return trip->done.load(); }, activity, giveUp);
+    if (trip->error)
+        throw RuntimeError(*trip->error);
     if constexpr (!std::is_void_v<Result>)
-        return std::move(*state->result);
+        return std::move(*trip->result);
 }

@@ -489,8 +489,12 @@ void TestDecoders::stalledListingKeepsTheWindowAnswering()
     Stall stall;
     Repaints repaints(*f.frame);
     int paintsBeforeBox = -1;
+    QSize shownWhileWaiting;
     f.dialogs.cancelWaiting = 1;
-    f.dialogs.whileWaiting = [&] { paintsBeforeBox = repaints.paints; };
+    f.dialogs.whileWaiting = [&] {
+        paintsBeforeBox = repaints.paints;
+        shownWhileWaiting = f.form1().Picture1().Picture().size();
+    };
     if (open) {
         f.open(a);
     } else {
@@ -499,6 +503,9 @@ void TestDecoders::stalledListingKeepsTheWindowAnswering()
     }
     QCOMPARE(f.dialogs.waitingBoxes, QStringList{QStringLiteral("Reading \u201c%1\u201d\u2026").arg(folder)});
     QVERIFY(paintsBeforeBox > 0);
+    // Opened, the picture does not wait for its folder's listing.
+    if (open)
+        QCOMPARE(shownWhileWaiting, QSize(40, 30));
     QCOMPARE(f.lastBox().prompt, QStringLiteral("%1Reading \u201c%2\u201d was cancelled.")
                                      .arg(open ? QStringLiteral("Error!") : QStringLiteral("Error:"), folder));
 }
