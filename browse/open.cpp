@@ -54,7 +54,8 @@ void Browsing::openChosenFile(const QByteArray &nativePath, bool readAheadAfterP
         // Away from the window thread: on a mount that stopped answering,
         // even that waits. Checked and listed on the same trip, which is
         // waited for once the picture is in its box: neither the picture
-        // nor the listing waits for the other.
+        // nor the listing waits for the other. A picture that fails leaves
+        // the trip to end alone, its listing unused.
         const auto folderTrip = Patience::start(displayName(folder), [folder] {
             QDir::setCurrent(folder);
             DirListBox::check(folder);

@@ -840,7 +840,8 @@ QImage DecoderPool::roundTrip(Process &process, int fd, const QString &name, boo
     // which took that paint from about 2.1 ms to 1.25. By reading a byte of
     // each page: a fault maps the pages around it as well, where
     // MADV_POPULATE_READ maps one page at a time and took 1.7 ms for 4 MP
-    // against 1.1. The memfd is sealed at least this long, so no read faults.
+    // against 1.1. The memfd is sealed at no less than this size: no read
+    // falls past its end.
     if (process.lean && total <= kStartPicturePopulated) {
         static const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
         const volatile unsigned char *bytes = static_cast<const unsigned char *>(address);
