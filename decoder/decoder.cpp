@@ -30,10 +30,12 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifdef VELLUPIX_DECODER_MISBEHAVES
@@ -94,27 +96,50 @@ void answerError(const QString &description)
 }
 
 // Shared memory that a decoder can write the pixels straight into, so that
-// handing them over costs no copy.
+// handing them over costs no copy. Into the viewer's spare, a dropped
+// picture's memfd, when that is large enough: a new page costs the kernel
+// more than writing it (2.7 us here, a third of a 12-MP JPEG's decoding).
 struct SharedPixels
 {
     int memfd = -1;
     void *address = nullptr;
     std::size_t bytes = 0;
+    int spare = -1;
+    // The spare's fixed size when memfd is the spare, else 0.
+    std::size_t recycled = 0;
 
     QImage make(QSize size, QImage::Format format)
     {
         const qsizetype bytesPerLine =
             qsizetype((std::int64_t(size.width()) * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32 * 4);
-        // Asked again when the bands gave up and the reader takes over.
+        // Asked again when the bands gave up and the reader takes over: a
+        // spare taken is offered again.
         unmap();
-        if (memfd >= 0)
+        if (memfd >= 0 && recycled && spare < 0)
+            spare = memfd;
+        else if (memfd >= 0)
             ::close(memfd);
+        memfd = -1;
+        recycled = 0;
         bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
+        // Not populated here: whoever writes it populates it, the bands of a
+        // JPEG each their own rows at once on their own cores. A spare much
+        // larger than the picture would keep the rest of its pages with it,
+        // memory the viewer does not count.
+        struct stat st;
+        if (spare >= 0 && ::fstat(spare, &st) == 0 && std::uint64_t(st.st_size) >= bytes
+            && std::uint64_t(st.st_size) <= bytes + bytes / 16) {
+            address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, spare, 0);
+            if (address != MAP_FAILED) {
+                memfd = std::exchange(spare, -1);
+                recycled = std::size_t(st.st_size);
+                return QImage(static_cast<uchar *>(address), size.width(), size.height(), bytesPerLine, format);
+            }
+            address = nullptr;
+        }
         memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
         if (memfd < 0 || ::ftruncate(memfd, off_t(bytes)) != 0)
             throw std::bad_alloc();
-        // Not populated here: whoever writes it populates it, the bands of a
-        // JPEG each their own rows at once on their own cores.
         address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, memfd, 0);
         if (address == MAP_FAILED) {
             address = nullptr;
@@ -137,6 +162,8 @@ struct SharedPixels
         unmap();
         if (memfd >= 0)
             ::close(memfd);
+        if (spare >= 0)
+            ::close(spare);
     }
 };
 
@@ -153,31 +180,39 @@ void answerPicture(QImage image, SharedPixels &shared)
     reply.extraBytes = std::uint64_t(properties.size());
     const std::size_t total = reply.pixelBytes + reply.extraBytes;
 
-    if (shared.holds(image)) {
+    // A spare is sealed at its size: the properties must fit behind the
+    // pixels.
+    if (shared.holds(image) && (!shared.recycled || total <= shared.recycled)) {
         // Unmapped only once answered (the caller's SharedPixels goes after
         // this): unmapping a 12-MP picture takes 4 ms the viewer would wait.
         image = QImage();
-        if (::ftruncate(shared.memfd, off_t(total)) != 0
+        if ((!shared.recycled && ::ftruncate(shared.memfd, off_t(total)) != 0)
             || ::pwrite(shared.memfd, properties.constData(), reply.extraBytes, off_t(reply.pixelBytes))
                 != ssize_t(reply.extraBytes))
             throw std::bad_alloc();
     } else {
-        // Decoded elsewhere (another format, or turned upright): copied.
-        shared.unmap();
-        if (shared.memfd >= 0)
-            ::close(shared.memfd);
-        shared.memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-        if (shared.memfd < 0 || ::ftruncate(shared.memfd, off_t(total)) != 0)
+        // Decoded elsewhere (another format, or turned upright), or into a
+        // spare too small for the properties: copied.
+        const int copy = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (copy < 0 || ::ftruncate(copy, off_t(total)) != 0)
             throw std::bad_alloc();
-        void *address = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, shared.memfd, 0);
+        void *address = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, copy, 0);
         if (address == MAP_FAILED)
             throw std::bad_alloc();
         std::memcpy(address, image.constBits(), reply.pixelBytes);
         std::memcpy(static_cast<char *>(address) + reply.pixelBytes, properties.constData(), reply.extraBytes);
         ::munmap(address, total);
+        image = QImage();
+        shared.unmap();
+        if (shared.memfd >= 0)
+            ::close(shared.memfd);
+        shared.memfd = copy;
+        shared.recycled = 0;
     }
-    // Sealed, so that the viewer's mapping cannot shrink under it.
-    ::fcntl(shared.memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
+    // Sealed, so that the viewer's mapping cannot shrink under it; a spare
+    // came sealed.
+    if (!shared.recycled)
+        ::fcntl(shared.memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
     answer(reply, QByteArray(), shared.memfd);
 }
 
@@ -232,16 +267,19 @@ int decoder::run(int argc, char **argv)
 
     std::vector<char> buffer(sizeof(proto::Request) + 65536);
     for (;;) {
-        int fd = -1;
-        const ssize_t n = proto::receiveWithFd(proto::kSocketFd, buffer.data(), buffer.size(), &fd);
+        int fds[proto::kMaxFds];
+        const ssize_t n = proto::receiveWithFds(proto::kSocketFd, buffer.data(), buffer.size(), fds, proto::kMaxFds);
+        const int fd = fds[0];
         // The viewer closed its end: nothing left to do, and no exit handler
         // to run in a process that may no longer open anything.
         if (n <= 0)
             ::_exit(0);
         proto::Request request;
         if (size_t(n) < sizeof request || fd < 0) {
-            if (fd >= 0)
-                ::close(fd);
+            for (const int received : fds) {
+                if (received >= 0)
+                    ::close(received);
+            }
             answerError(QStringLiteral("The request could not be read."));
             continue;
         }
@@ -250,6 +288,9 @@ int decoder::run(int argc, char **argv)
                                                qsizetype(std::min<size_t>(request.nameBytes, size_t(n) - sizeof request)));
         try {
             SharedPixels shared;
+            shared.spare = request.spare ? fds[1] : -1;
+            if (!request.spare && fds[1] >= 0)
+                ::close(fds[1]);
 #ifdef VELLUPIX_DECODER_MISBEHAVES
             misbehaveOn(fd);
             if (rewritesAfterAnswering(fd)) {

@@ -33,6 +33,10 @@ struct Request
     std::uint32_t own = 0;       // 1: the file's own pixels, for saving, not the display's
     std::uint32_t cores = 0;     // the cores it may decode on; 0: as many as are idle
     std::uint32_t windowStarting = 0; // 1: the viewer builds its window on one of them meanwhile
+    // 1: a second descriptor follows the file's, the memfd of a picture the
+    // viewer has dropped. The decoder may write the picture into it when it
+    // is large enough: its pages are not allocated again.
+    std::uint32_t spare = 0;
 };
 
 // What follows a Reply's pixels: Qt's properties (encodeProperties), or a
@@ -80,9 +84,13 @@ struct Reply
     std::uint32_t errorBytes = 0;  // UTF-8, follows, when not ok
 };
 
-// A message with at most one descriptor. Sending never raises SIGPIPE.
-// Both return what sendmsg/recvmsg return; a received descriptor is
-// close-on-exec, -1 when none came.
+// A message with at most kMaxFds descriptors (one, for the ...WithFd
+// pair). Sending never raises SIGPIPE. Both return what sendmsg/recvmsg
+// return; received descriptors are close-on-exec, -1 where none came. A
+// message with more descriptors than asked for is refused whole.
+constexpr int kMaxFds = 2;
+ssize_t sendWithFds(int socket, const void *data, std::size_t size, const int *fds, int count);
+ssize_t receiveWithFds(int socket, void *data, std::size_t capacity, int *fds, int count);
 ssize_t sendWithFd(int socket, const void *data, std::size_t size, int fd);
 ssize_t receiveWithFd(int socket, void *data, std::size_t capacity, int *fd);
 

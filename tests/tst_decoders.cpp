@@ -281,20 +281,65 @@ int mappedPictures()
     return maps.open(QIODevice::ReadOnly) ? int(maps.readAll().count("memfd:vellupix-picture")) : -1;
 }
 
-// Dropped pictures are unmapped by a thread of the pool's, not at once.
+// The inode of the memfd a picture's pixels are mapped from.
+QByteArray pictureInode(const QImage &picture)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const auto at = reinterpret_cast<quintptr>(picture.constBits());
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        const QList<QByteArray> range = fields.value(0).split('-');
+        if (fields.size() >= 6 && fields[5].startsWith("/memfd:vellupix-picture") && range.size() == 2
+            && range[0].toULongLong(nullptr, 16) <= at && at < range[1].toULongLong(nullptr, 16))
+            return fields[4];
+    }
+    return QByteArray();
+}
+
+int heldPictureDescriptors()
+{
+    int held = 0;
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        held += fd.symLinkTarget().contains(QStringLiteral("memfd:vellupix-picture"));
+    return held;
+}
+
+// Dropped pictures are unmapped by a thread of the pool's, not at once. The
+// memory of the last two is written again by the decoder of a next picture
+// about its size, and let go two seconds after the last drop.
 void TestDecoders::droppedPicturesAreUnmapped()
 {
     DecoderPool pool;
     QTemporaryDir dir;
-    const QString path = testpictures::write(dir.path(), QStringLiteral("a.png"), QSize(640, 480));
+    // JPEGs: decoded straight into the memory the decoder answers with.
+    const QString path = testpictures::write(dir.path(), QStringLiteral("a.jpg"), QSize(640, 480), Qt::red, "jpeg");
+    const QString same = testpictures::write(dir.path(), QStringLiteral("b.jpg"), QSize(640, 480), Qt::blue, "jpeg");
+    const QString smaller = testpictures::write(dir.path(), QStringLiteral("c.jpg"), QSize(300, 200), Qt::green, "jpeg");
+    const QString larger = testpictures::write(dir.path(), QStringLiteral("d.jpg"), QSize(900, 700), Qt::cyan, "jpeg");
     // No test keeps a picture; what earlier ones dropped may still be going.
     QTRY_COMPARE(mappedPictures(), 0);
+    QList<QByteArray> dropped;
     {
         const QImage first = pool.LoadPicture(QFile::encodeName(path));
         const QImage second = pool.LoadPicture(QFile::encodeName(path));
         QCOMPARE(mappedPictures(), 2);
+        dropped = {pictureInode(first), pictureInode(second)};
+        QVERIFY(!dropped.contains(QByteArray()));
     }
     QTRY_COMPARE(mappedPictures(), 0);
+    // Each takes the last spare, kept while the others are read: the
+    // picture too small for it leaves it unused, and none is left for the
+    // last.
+    QList<QImage> kept;
+    for (const QString &next : {smaller, same, larger}) {
+        kept.append(pool.LoadPicture(QFile::encodeName(next)));
+        QCOMPARE(kept.last(), picture::LoadPicture(QFile::encodeName(next)));
+        QCOMPARE(dropped.contains(pictureInode(kept.last())), next == same);
+    }
+    kept.clear();
+    QTRY_COMPARE_WITH_TIMEOUT(heldPictureDescriptors(), 0, 5000);
 }
 
 // A decoder may write to its answer's pixels afterwards (one that was taken
