@@ -7,7 +7,8 @@
 
 // What the viewer and a decoding process say to each other over their
 // socket (sequenced packets: one message, one datagram). The viewer sends a
-// Request with the open picture file attached; the decoder answers with a
+// Request with the open picture file attached, and perhaps a dropped
+// picture's memfd to write into (Request::spare); the decoder answers with a
 // Reply, attaching a memfd sealed against shrinking that holds the pixels
 // followed by the picture's other properties, or followed by the error's
 // description. The decoder may still hold the memfd writable: the viewer
