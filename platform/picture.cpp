@@ -248,8 +248,10 @@ static Decoded readFrom(QImageReader &reader, const QString &name, const PixelSt
             // Qt's PNG reader leaves some pixels of valid files unwritten (16
             // bits a channel with a transparent colour): cleared first, they
             // are the same on every load instead of whatever the heap held.
+            // It keeps an image of the right size and format it is given, so
+            // a decoder's PNG lands where it is handed over.
             if (format == "png" && size.isValid() && reader.imageFormat() != QImage::Format_Invalid) {
-                image = QImage(size, reader.imageFormat());
+                image = store ? store(size, reader.imageFormat()) : QImage(size, reader.imageFormat());
                 image.fill(0);
             }
             // Our own plugins write into the store themselves where they can.

@@ -338,6 +338,15 @@ void TestDecoders::droppedPicturesAreUnmapped()
         QCOMPARE(kept.last(), picture::LoadPicture(QFile::encodeName(next)));
         QCOMPARE(dropped.contains(pictureInode(kept.last())), next == same);
     }
+    // Dropped in order, the last leaves the latest spare, where a PNG of
+    // its size is read into.
+    const QByteArray largest = pictureInode(kept.last());
+    kept.clear();
+    QTRY_COMPARE(mappedPictures(), 0);
+    const QString png = testpictures::write(dir.path(), QStringLiteral("e.png"), QSize(900, 700), Qt::magenta);
+    kept.append(pool.LoadPicture(QFile::encodeName(png)));
+    QCOMPARE(kept.last(), picture::LoadPicture(QFile::encodeName(png)));
+    QCOMPARE(pictureInode(kept.last()), largest);
     kept.clear();
     QTRY_COMPARE_WITH_TIMEOUT(heldPictureDescriptors(), 0, 5000);
 }
