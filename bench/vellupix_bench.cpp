@@ -1126,9 +1126,11 @@ int main(int argc, char **argv)
         return probe(QString::fromLatin1(argv[2]), argc, argv);
     g_quick = argc > 1 && QByteArray(argv[1]) == "--quick";
     // Only the cold-open rows: what a start-up change is judged by; only the
-    // key-repeat rows: what a change to reading ahead is judged by.
+    // key-repeat rows: what a change to reading ahead is judged by; only the
+    // colour row.
     const bool coldOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--cold-open";
     const bool steppingOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--stepping";
+    const bool colourOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--colour";
 
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
     QApplication app(argc, argv);
@@ -1142,6 +1144,11 @@ int main(int argc, char **argv)
 #ifdef VELLUPIX_BENCH_X11
         benchColdOpen(work.path(), QCoreApplication::applicationFilePath());
 #endif
+        printTable();
+        return 0;
+    }
+    if (colourOnly) {
+        benchColourConversion(work.path());
         printTable();
         return 0;
     }
