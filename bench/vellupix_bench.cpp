@@ -32,6 +32,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
+#include <QSet>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -49,6 +50,7 @@
 #include <vector>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <ctime>
 
 #ifdef VELLUPIX_BENCH_X11
@@ -104,7 +106,8 @@ double meanRatio(const std::vector<double> &periods, double baseline)
 
 // The resident size, with every picture a decoder handed over counted in
 // full: their shared pages are mapped only as they are read, yet all of
-// them are held for as long as the picture is.
+// them are held for as long as the picture is. Buffers kept for decoders to
+// write into again are held too, though nothing maps them.
 double residentMb()
 {
     QFile smaps(QStringLiteral("/proc/self/smaps"));
@@ -113,12 +116,15 @@ double residentMb()
     double kb = 0;
     bool picture = false;
     double size = 0;
+    QSet<qulonglong> mapped;
     for (const QByteArray &line : smaps.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() < 2)
             continue;
         if (!line.endsWith(" kB")) { // a mapping's first line
             picture = line.contains("memfd:vellupix-picture");
+            if (picture && fields.size() >= 5)
+                mapped.insert(fields[4].toULongLong());
             size = 0;
         } else if (fields[0] == "Size:") {
             size = fields[1].toDouble();
@@ -126,6 +132,18 @@ double residentMb()
                 kb += size;
         } else if (fields[0] == "Rss:" && !picture) {
             kb += fields[1].toDouble();
+        }
+    }
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    QSet<qulonglong> held;
+    for (const QFileInfo &fd : descriptors.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (!fd.symLinkTarget().contains(QLatin1String("memfd:vellupix-picture")))
+            continue;
+        struct stat st = {};
+        if (::stat(QFile::encodeName(fd.absoluteFilePath()).constData(), &st) == 0 && !mapped.contains(st.st_ino)
+            && !held.contains(st.st_ino)) {
+            held.insert(st.st_ino);
+            kb += double(st.st_blocks) * 512 / 1024;
         }
     }
     return kb * 1024 / 1e6;
