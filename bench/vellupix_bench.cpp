@@ -1145,10 +1145,11 @@ int main(int argc, char **argv)
     g_quick = argc > 1 && QByteArray(argv[1]) == "--quick";
     // Only the cold-open rows: what a start-up change is judged by; only the
     // key-repeat rows: what a change to reading ahead is judged by; only the
-    // colour row.
+    // browsing and slide-show rows, or the colour row.
     const bool coldOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--cold-open";
     const bool steppingOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--stepping";
     const bool colourOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--colour";
+    const bool browsingOnly = argc > 1 && QByteArray(argv[argc - 1]) == "--browsing";
 
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
     QApplication app(argc, argv);
@@ -1167,6 +1168,11 @@ int main(int argc, char **argv)
     }
     if (colourOnly) {
         benchColourConversion(work.path());
+        printTable();
+        return 0;
+    }
+    if (browsingOnly) {
+        benchBrowsing(work.path());
         printTable();
         return 0;
     }
