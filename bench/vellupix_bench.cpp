@@ -565,7 +565,9 @@ void benchKeyRepeat(const QString &dir, const QString &what, double *peakRssMb)
         int pressed = 0;
         double total = 0;
         // A press is an event posted to the window thread, handled in turn
-        // however long the one before took.
+        // however long the one before took. As a key press is: one that
+        // comes while a command waits for its picture (the wait handles
+        // posted events, not input) runs after that command, not inside it.
         class Presser : public QObject
         {
         public:
@@ -574,9 +576,19 @@ void benchKeyRepeat(const QString &dir, const QString &what, double *peakRssMb)
             {
                 if (e->type() != QEvent::User)
                     return QObject::event(e);
-                onPress();
+                ++m_queued;
+                if (m_running)
+                    return true;
+                m_running = true;
+                for (; m_queued > 0; --m_queued)
+                    onPress();
+                m_running = false;
                 return true;
             }
+
+        private:
+            int m_queued = 0;
+            bool m_running = false;
         } presser;
         presser.onPress = [&] {
             viewer.frame.Next_picture_Click();
