@@ -44,7 +44,6 @@ Decoding::Decoding()
 {
     // Saving reads the file's own pixels again: in a decoder too.
     cache->setOwnLoader([pool = decoders.get()](const QByteArray &path) { return pool->LoadOwnPicture(path); });
-    cache->setRoomListener(&DecoderPool::setSpareRoom);
 }
 
 Decoding::Decoding(Decoding &&) noexcept = default;

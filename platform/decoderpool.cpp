@@ -22,7 +22,6 @@
 #include <cstring>
 #include <chrono>
 #include <deque>
-#include <limits>
 #include <optional>
 #include <thread>
 
@@ -125,11 +124,9 @@ struct Mapping
 // 12-MP picture that takes libjpeg 85, and frees it again when the picture
 // is dropped. Held unmapped, they are closed two seconds after the last
 // picture was dropped, so that no more than two pictures' memory outlives
-// its use while the viewer idles, and sooner when the picture cache needs
-// their room: they are memory held as surely as its pictures are. A
-// decoder that kept one mapped could write to the picture decoded into it
-// later: colours only, as with its own pictures, since whatever could lead
-// the viewer astray is copied.
+// its use while the viewer idles. A decoder that kept one mapped could
+// write to the picture decoded into it later: colours only, as with its
+// own pictures, since whatever could lead the viewer astray is copied.
 class Unmapper
 {
 public:
@@ -155,84 +152,45 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_spares.empty())
             return -1;
-        const int fd = m_spares.back().fd;
+        const int fd = m_spares.back();
         m_spares.pop_back();
         return fd;
     }
-    // Spares beyond it are no longer handed out, and are closed on the
-    // unmapping thread: the last close frees the pages, page by page.
-    void setRoom(std::int64_t bytes)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_room = bytes;
-            if (!keepWithinRoom())
-                return;
-        }
-        m_posted.notify_one();
-    }
 
 private:
-    struct Spare
-    {
-        int fd;
-        std::int64_t bytes;
-    };
-
     Unmapper()
     {
         std::thread([this] {
             std::unique_lock lock(m_mutex);
             for (;;) {
-                const auto work = [this] { return !m_mappings.empty() || !m_closing.empty(); };
+                const auto posted = [this] { return !m_mappings.empty(); };
                 if (m_spares.empty()) {
-                    m_posted.wait(lock, work);
-                } else if (!m_posted.wait_for(lock, kSpareLife, work)) {
-                    for (const Spare &spare : m_spares)
-                        m_closing.push_back(spare.fd);
+                    m_posted.wait(lock, posted);
+                } else if (!m_posted.wait_for(lock, kSpareLife, posted)) {
+                    for (const int fd : m_spares)
+                        ::close(fd);
                     m_spares.clear();
+                    continue;
                 }
-                Mapping *mapping = nullptr;
-                if (!m_mappings.empty()) {
-                    mapping = m_mappings.front();
-                    m_mappings.pop_front();
-                    // Spared before it is unmapped: nothing reads the picture
-                    // any more, and once it is unmapped it is there to be had.
-                    if (mapping->memfd >= 0 && sparable(mapping->memfd)) {
-                        m_spares.push_back({mapping->memfd, std::int64_t(mapping->size)});
-                        keepWithinRoom();
-                    } else if (mapping->memfd >= 0) {
-                        m_closing.push_back(mapping->memfd);
+                Mapping *mapping = m_mappings.front();
+                m_mappings.pop_front();
+                // Spared before it is unmapped: nothing reads the picture
+                // any more, and once it is unmapped it is there to be had.
+                if (mapping->memfd >= 0 && sparable(mapping->memfd)) {
+                    m_spares.push_back(mapping->memfd);
+                    if (m_spares.size() > kSpares) {
+                        ::close(m_spares.front());
+                        m_spares.pop_front();
                     }
+                } else if (mapping->memfd >= 0) {
+                    ::close(mapping->memfd);
                 }
-                std::vector<int> closing;
-                closing.swap(m_closing);
                 lock.unlock();
-                for (const int fd : closing)
-                    ::close(fd);
-                if (mapping) {
-                    ::munmap(mapping->address, mapping->size);
-                    delete mapping;
-                }
+                ::munmap(mapping->address, mapping->size);
+                delete mapping;
                 lock.lock();
             }
         }).detach();
-    }
-    // Moves the oldest spares out for closing until the rest are few enough
-    // and fit the room; whether any were.
-    bool keepWithinRoom()
-    {
-        std::int64_t held = 0;
-        for (const Spare &spare : m_spares)
-            held += spare.bytes;
-        bool dropped = false;
-        while (!m_spares.empty() && (m_spares.size() > kSpares || held > m_room)) {
-            held -= m_spares.front().bytes;
-            m_closing.push_back(m_spares.front().fd);
-            m_spares.pop_front();
-            dropped = true;
-        }
-        return dropped;
     }
     // Sealed against resizing and nothing more: a decoder can map it to
     // write. One that sealed its memfd against writing would otherwise
@@ -246,9 +204,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_posted;
     std::deque<Mapping *> m_mappings;
-    std::deque<Spare> m_spares;
-    std::vector<int> m_closing;
-    std::int64_t m_room = std::numeric_limits<std::int64_t>::max();
+    std::deque<int> m_spares;
 };
 
 void unmap(void *info)
@@ -405,11 +361,6 @@ DecoderPool::Settings DecoderPool::defaultSettings()
     settings.deadline = kDeadline;
     settings.addressSpaceBytes = kAddressSpaceBytes;
     return settings;
-}
-
-void DecoderPool::setSpareRoom(std::int64_t bytes)
-{
-    Unmapper::instance().setRoom(bytes);
 }
 
 void DecoderPool::setDefaultSettingsForTesting(const std::optional<Settings> &settings)

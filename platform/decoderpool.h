@@ -50,10 +50,6 @@ public:
     // decoder, a shorter deadline, a smaller limit).
     static void setDefaultSettingsForTesting(const std::optional<Settings> &settings);
 
-    // The bytes the picture cache's budget has left: buffers of dropped
-    // pictures kept for decoders to write into again are let go beyond it.
-    static void setSpareRoom(std::int64_t bytes);
-
     explicit DecoderPool(Settings settings = defaultSettings());
     // Kills every decoder; none is waited for beyond that.
     ~DecoderPool();

@@ -333,8 +333,6 @@ std::vector<PictureCache::EntryPtr> PictureCache::trim()
         m_entries.remove(victim->path);
         evicted.push_back(std::move(victim));
     }
-    if (m_roomListener)
-        m_roomListener(std::max<std::int64_t>(0, m_budget - total));
     return evicted;
 }
 

@@ -60,11 +60,6 @@ public:
     using Wait = std::function<void(const QString &name, const std::function<bool()> &done)>;
     void setWait(Wait wait) { m_wait = std::move(wait); }
 
-    // Told, whenever what is kept changes, the bytes the budget has left
-    // (memory the decoders' side holds besides must fit in them).
-    using RoomListener = std::function<void(std::int64_t bytes)>;
-    void setRoomListener(RoomListener listener) { m_roomListener = std::move(listener); }
-
     // The files worth reading ahead now, most wanted first. Reading ahead of
     // earlier wishes that has not started yet is dropped.
     void prefetch(const std::vector<QByteArray> &nativePaths);
@@ -141,7 +136,6 @@ private:
     Counters m_counters;
 
     Wait m_wait;
-    RoomListener m_roomListener;
 
     QThreadPool m_pool;
     // The window's own loads: never queued behind reading ahead that is

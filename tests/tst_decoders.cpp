@@ -22,8 +22,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <limits>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -199,7 +197,6 @@ private slots:
     void answersAsTheLoaderDoes();
     void startsWithAJpegThenReadsEveryFormat();
     void droppedPicturesAreUnmapped();
-    void sparesGiveWayToTheCache();
     void indexedPicturesAreTheViewersOwn();
     void misbehavingDecoderCostsOneReport_data();
     void misbehavingDecoderCostsOneReport();
@@ -314,7 +311,6 @@ int heldPictureDescriptors()
 // about its size, and let go two seconds after the last drop.
 void TestDecoders::droppedPicturesAreUnmapped()
 {
-    DecoderPool::setSpareRoom(std::numeric_limits<std::int64_t>::max()); // as no cache has said
     DecoderPool pool;
     QTemporaryDir dir;
     // JPEGs: decoded straight into the memory the decoder answers with.
@@ -353,39 +349,6 @@ void TestDecoders::droppedPicturesAreUnmapped()
     QCOMPARE(pictureInode(kept.last()), largest);
     kept.clear();
     QTRY_COMPARE_WITH_TIMEOUT(heldPictureDescriptors(), 0, 5000);
-}
-
-// A dropped picture's memory is held as surely as the cache's pictures: it
-// is given up, not written again, when the cache's budget leaves no room.
-void TestDecoders::sparesGiveWayToTheCache()
-{
-    DecoderPool pool;
-    QTemporaryDir dir;
-    const QString a = testpictures::write(dir.path(), QStringLiteral("a.jpg"), QSize(640, 480), Qt::red, "jpeg");
-    const QString b = testpictures::write(dir.path(), QStringLiteral("b.jpg"), QSize(640, 480), Qt::blue, "jpeg");
-    QTRY_COMPARE(mappedPictures(), 0);
-    for (const std::int64_t room : {std::numeric_limits<std::int64_t>::max(), std::int64_t(640 * 480 * 4 - 1)}) {
-        DecoderPool::setSpareRoom(room);
-        QByteArray dropped;
-        {
-            const QImage first = pool.LoadPicture(QFile::encodeName(a));
-            dropped = pictureInode(first);
-        }
-        QTRY_COMPARE(mappedPictures(), 0);
-        const QImage next = pool.LoadPicture(QFile::encodeName(b));
-        QCOMPARE(next, picture::LoadPicture(QFile::encodeName(b)));
-        QCOMPARE(pictureInode(next) == dropped, room > 640 * 480 * 4);
-    }
-    // One kept is given up as soon as the room shrinks, before its own end.
-    DecoderPool::setSpareRoom(std::numeric_limits<std::int64_t>::max());
-    {
-        const QImage kept = pool.LoadPicture(QFile::encodeName(a));
-    }
-    QTRY_COMPARE(mappedPictures(), 0);
-    QVERIFY(heldPictureDescriptors() >= 1);
-    DecoderPool::setSpareRoom(0);
-    QTRY_COMPARE_WITH_TIMEOUT(heldPictureDescriptors(), 0, 1500);
-    DecoderPool::setSpareRoom(std::numeric_limits<std::int64_t>::max());
 }
 
 // A decoder may write to its answer's pixels afterwards (one that was taken
