@@ -50,8 +50,9 @@
 #include <vector>
 
 #include <csignal>
-#include <sys/stat.h>
 #include <ctime>
+
+#include <sys/stat.h>
 
 #ifdef VELLUPIX_BENCH_X11
 #include <X11/Xlib.h>
