@@ -117,7 +117,7 @@ double residentMb()
     double kb = 0;
     bool picture = false;
     double size = 0;
-    QSet<qulonglong> mapped;
+    QSet<qulonglong> counted; // inodes of the pictures already added
     for (const QByteArray &line : smaps.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() < 2)
@@ -125,7 +125,7 @@ double residentMb()
         if (!line.endsWith(" kB")) { // a mapping's first line
             picture = line.contains("memfd:vellupix-picture");
             if (picture && fields.size() >= 5)
-                mapped.insert(fields[4].toULongLong());
+                counted.insert(fields[4].toULongLong());
             size = 0;
         } else if (fields[0] == "Size:") {
             size = fields[1].toDouble();
@@ -136,14 +136,12 @@ double residentMb()
         }
     }
     const QDir descriptors(QStringLiteral("/proc/self/fd"));
-    QSet<qulonglong> held;
     for (const QFileInfo &fd : descriptors.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
         if (!fd.symLinkTarget().contains(QLatin1String("memfd:vellupix-picture")))
             continue;
         struct stat st = {};
-        if (::stat(QFile::encodeName(fd.absoluteFilePath()).constData(), &st) == 0 && !mapped.contains(st.st_ino)
-            && !held.contains(st.st_ino)) {
-            held.insert(st.st_ino);
+        if (::stat(QFile::encodeName(fd.absoluteFilePath()).constData(), &st) == 0 && !counted.contains(st.st_ino)) {
+            counted.insert(st.st_ino);
             kb += double(st.st_blocks) * 512 / 1024;
         }
     }
