@@ -102,22 +102,22 @@ void PictureCache::makeCopiesLater(const EntryPtr &entry)
     entry->copiesAsked = true;
     // Before reading further ahead: a zoom of the picture may wait for them.
     m_pool.start(QRunnable::create([this, entry] {
-                     {
+                     // Stepping on at key-repeat speed leaves each picture
+                     // before its copies are done, or even begun: they give
+                     // way to the decoding of the pictures ahead.
+                     auto copies = std::make_shared<const ReducedCopies>(entry->image, [this, entry] {
                          std::lock_guard lock(m_mutex);
-                         if (entry->path != m_current) {
-                             // Stepped past before a worker got to it.
-                             entry->copiesAsked = false;
-                             --m_pending;
-                             m_changed.notify_all();
-                             return;
-                         }
-                     }
-                     auto copies = std::make_shared<const ReducedCopies>(entry->image);
+                         return entry->path == m_current;
+                     });
                      std::unique_lock lock(m_mutex);
-                     entry->copies = std::move(copies);
                      entry->copiesAsked = false;
-                     entry->bytes += entry->copies->bytes();
                      --m_pending;
+                     if (copies->stopped()) {
+                         m_changed.notify_all();
+                         return;
+                     }
+                     entry->copies = std::move(copies);
+                     entry->bytes += entry->copies->bytes();
                      std::vector<EntryPtr> evicted = trim();
                      m_changed.notify_all();
                      lock.unlock();

@@ -3,6 +3,7 @@
 #include <QColorSpace>
 
 #include <algorithm>
+#include <atomic>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -28,14 +29,31 @@ int bytesPerPixel(QImage::Format format)
     }
 }
 
+// Whether the making goes on: asked now and then, by every thread of it.
+struct Going
+{
+    const std::function<bool()> &goOn;
+    std::atomic<bool> stopped{false};
+
+    bool ask()
+    {
+        if (!stopped.load(std::memory_order_relaxed) && goOn && !goOn())
+            stopped = true;
+        return !stopped.load(std::memory_order_relaxed);
+    }
+};
+
 // Rows [first, last) of the half: each pixel the mean of a 2 x 2 block,
 // channel by channel; an odd last column or row is averaged with itself.
-void halveRows(const QImage &source, uchar *halfBits, qsizetype halfBytesPerLine, int halfWidth, int first, int last)
+void halveRows(const QImage &source, uchar *halfBits, qsizetype halfBytesPerLine, int halfWidth, int first, int last,
+               Going &going)
 {
     const int bpp = bytesPerPixel(source.format());
     const int w = source.width(), h = source.height();
     const int pairs = std::min(halfWidth, w / 2);
     for (int y = first; y < last; ++y) {
+        if ((y - first) % 32 == 0 && !going.ask())
+            return;
         const uchar *r0 = source.constScanLine(std::min(2 * y, h - 1));
         const uchar *r1 = source.constScanLine(std::min(2 * y + 1, h - 1));
         uchar *out = halfBits + y * halfBytesPerLine;
@@ -71,7 +89,7 @@ void halveRows(const QImage &source, uchar *halfBits, qsizetype halfBytesPerLine
 }
 
 // The first halving reads the whole giant picture: both cores share it.
-QImage halve(const QImage &source)
+QImage halve(const QImage &source, Going &going)
 {
     QImage half(std::max(1, source.width() / 2), std::max(1, source.height() / 2), source.format());
     if (half.isNull())
@@ -87,14 +105,17 @@ QImage halve(const QImage &source)
     for (int k = 1; k <= helpers; ++k) {
         const int first = rows * k / (helpers + 1), last = rows * (k + 1) / (helpers + 1);
         try {
-            threads.emplace_back(halveRows, std::cref(source), bits, bytesPerLine, half.width(), first, last);
+            threads.emplace_back(halveRows, std::cref(source), bits, bytesPerLine, half.width(), first, last,
+                                 std::ref(going));
         } catch (const std::system_error &) {
-            halveRows(source, bits, bytesPerLine, half.width(), first, last);
+            halveRows(source, bits, bytesPerLine, half.width(), first, last, going);
         }
     }
-    halveRows(source, bits, bytesPerLine, half.width(), 0, rows / (helpers + 1));
+    halveRows(source, bits, bytesPerLine, half.width(), 0, rows / (helpers + 1), going);
     for (std::thread &t : threads)
         t.join();
+    if (going.stopped)
+        return QImage();
     half.setColorSpace(source.colorSpace());
     return half;
 }
@@ -120,13 +141,19 @@ std::int64_t ReducedCopies::bytesFor(const QImage &picture)
     return total;
 }
 
-ReducedCopies::ReducedCopies(const QImage &picture) : m_size(picture.size())
+ReducedCopies::ReducedCopies(const QImage &picture, const std::function<bool()> &goOn) : m_size(picture.size())
 {
     if (bytesPerPixel(picture.format()) == 0)
         return;
+    Going going{goOn};
     QImage from = picture; // shared, not copied
     while (std::max(from.width(), from.height()) > kSmallestSide && from.width() > 1 && from.height() > 1) {
-        from = halve(from);
+        from = halve(from, going);
+        if (going.stopped) {
+            m_stopped = true;
+            m_copies.clear();
+            return;
+        }
         if (from.isNull())
             break; // out of memory: what was made still serves
         m_copies.push_back(from);

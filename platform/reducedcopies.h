@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // Halves, quarters, eighths… of a giant picture, each averaged from the one
@@ -23,7 +24,9 @@ public:
     static std::int64_t bytesFor(const QImage &picture);
 
     // Makes the copies down to a few hundred pixels; slow, for a worker.
-    explicit ReducedCopies(const QImage &picture);
+    // `goOn` is asked every few dozen rows, from any thread making them: once
+    // it says no, the making stops, stopped() is true and no copy is kept.
+    explicit ReducedCopies(const QImage &picture, const std::function<bool()> &goOn = {});
     // No copies (yet): the picture shrunk is painted from itself, only the
     // part in view, smoothed between neighbouring pixels.
     ReducedCopies() = default;
@@ -39,9 +42,11 @@ public:
     Level atLeast(double scaleX, double scaleY) const;
 
     std::int64_t bytes() const;
+    bool stopped() const { return m_stopped; }
     const std::vector<QImage> &copies() const { return m_copies; }
 
 private:
     QSize m_size;
     std::vector<QImage> m_copies; // half, quarter, ...
+    bool m_stopped = false;
 };

@@ -163,6 +163,29 @@ void TestReadAhead::giantPicturesGetReducedCopiesWithinTheBudget()
     ahead.LoadPicture(giantPath);
     ahead.waitForReadAhead();
     QCOMPARE(ahead.cachedBytes(), giantBytes + copyBytes);
+
+    // Stepped past before its copies are made: they are not, nor counted;
+    // stepping back makes them.
+    Pictures third(1);
+    GatedDecoder gate;
+    gate.held = third.paths[0];
+    const PictureCache::Decoder gated = gate.decoder();
+    PictureCache busy(4 * giantBytes, 1, [&](const QByteArray &path, picture::FileStamp *stamp) {
+        QImage image = gated(path, stamp);
+        return path == giantPath ? giant : image;
+    });
+    busy.prefetch({gate.held});
+    gate.entered.acquire(); // the only worker is taken
+    busy.LoadPicture(giantPath);
+    const QImage small = busy.LoadPicture(pictures.paths[1]);
+    gate.release.release();
+    busy.waitForReadAhead();
+    QVERIFY(busy.reducedCopies(giantPath)->copies().empty());
+    const qsizetype heldBytes = busy.LoadPicture(gate.held).sizeInBytes();
+    QCOMPARE(busy.cachedBytes(), giantBytes + small.sizeInBytes() + heldBytes);
+    busy.LoadPicture(giantPath);
+    busy.waitForReadAhead();
+    QCOMPARE(busy.reducedCopies(giantPath)->bytes(), copyBytes);
 }
 
 void TestReadAhead::waitsForTheWorkerInsteadOfDecodingTwice()
