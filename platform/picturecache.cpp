@@ -113,6 +113,7 @@ void PictureCache::makeCopiesLater(const EntryPtr &entry)
                      entry->copiesAsked = false;
                      --m_pending;
                      if (copies->stopped()) {
+                         makeCopiesLater(entry); // stepped back to it meanwhile
                          m_changed.notify_all();
                          return;
                      }

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/mman.h>
+
 namespace {
 
 constexpr int kSmallestSide = 256;
@@ -88,10 +90,37 @@ void halveRows(const QImage &source, uchar *halfBits, qsizetype halfBytesPerLine
     }
 }
 
+// A copy's pixels in a mapping of their own. The allocator would keep tens
+// of megabytes freed by a copy for its next requests, memory the budget no
+// longer counts; unmapped, they go back to the system with the copy. (Not
+// in huge pages: where the system compacts memory to find them, a copy
+// took 150 ms instead of 40.)
+QImage mappedImage(int width, int height, QImage::Format format)
+{
+    const qsizetype bytesPerLine = (qsizetype(width) * bytesPerPixel(format) + 3) / 4 * 4;
+    const std::size_t bytes = std::size_t(bytesPerLine) * std::size_t(height);
+    void *address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (address == MAP_FAILED)
+        return QImage();
+    struct Mapping
+    {
+        void *address;
+        std::size_t bytes;
+    };
+    return QImage(
+        static_cast<uchar *>(address), width, height, bytesPerLine, format,
+        [](void *info) {
+            const auto *mapping = static_cast<Mapping *>(info);
+            ::munmap(mapping->address, mapping->bytes);
+            delete mapping;
+        },
+        new Mapping{address, bytes});
+}
+
 // The first halving reads the whole giant picture: both cores share it.
 QImage halve(const QImage &source, Going &going)
 {
-    QImage half(std::max(1, source.width() / 2), std::max(1, source.height() / 2), source.format());
+    QImage half = mappedImage(std::max(1, source.width() / 2), std::max(1, source.height() / 2), source.format());
     if (half.isNull())
         return half;
     const int rows = half.height();
