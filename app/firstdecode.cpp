@@ -144,20 +144,17 @@ void send(int socket, const void *message, std::size_t size, int fd = -1)
     reply.extraBytes = sizeof(proto::JfifDensity);
     const std::size_t total = reply.pixelBytes + reply.extraBytes;
     const int memfd = ::memfd_create("vellupix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    void *address = memfd >= 0 && ::ftruncate(memfd, off_t(total)) == 0
-        ? ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, memfd, 0)
-        : MAP_FAILED;
-    bool decoded = false;
-    if (address != MAP_FAILED) {
-        auto *pixels = static_cast<unsigned char *>(address);
-        decoded = jpegrows::decode(bytes.data(), bytes.size(), header, pixels, std::ptrdiff_t(reply.bytesPerLine),
-                                   coresFor(header));
+    // Written, not mapped: see jpegrows::decodeToFile.
+    bool decoded = memfd >= 0 && ::ftruncate(memfd, off_t(total)) == 0
+        && jpegrows::decodeToFile(bytes.data(), bytes.size(), header, memfd, std::ptrdiff_t(reply.bytesPerLine),
+                                  coresFor(header));
+    if (decoded) {
         proto::JfifDensity density;
         density.unit = header.densityUnit;
         density.x = header.xDensity;
         density.y = header.yDensity;
-        std::memcpy(pixels + reply.pixelBytes, &density, sizeof density);
-        decoded = decoded && ::fcntl(memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0;
+        decoded = ::pwrite(memfd, &density, sizeof density, off_t(reply.pixelBytes)) == ssize_t(sizeof density)
+            && ::fcntl(memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0;
     }
     // Only a request for the very file read gets the picture; anything
     // else, or a picture libjpeg failed on, goes to another decoder, whose

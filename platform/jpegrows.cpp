@@ -1,9 +1,11 @@
 #include "platform/jpegrows.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <csetjmp>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -79,9 +81,35 @@ struct Band
     bool failed = false;
 };
 
-// Decodes one band straight into the picture's rows. Returns false on any
-// libjpeg error.
-bool decodeBand(const unsigned char *data, std::size_t size, unsigned char *bits, std::ptrdiff_t bytesPerLine,
+// Where a band's rows go: into the picture's memory, or written to a file
+// from a buffer of kRows rows.
+struct Target
+{
+    unsigned char *bits = nullptr;
+    int fd = -1;
+    std::ptrdiff_t bytesPerLine = 0;
+};
+
+constexpr int kRows = 16;
+
+bool writeAll(int fd, const unsigned char *from, std::size_t bytes, off_t offset)
+{
+    while (bytes > 0) {
+        const ssize_t n = ::pwrite(fd, from, bytes, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        from += n;
+        bytes -= std::size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+// Decodes one band. `buffer` holds kRows rows where the rows go to a file.
+// Returns false on any libjpeg error or failed write.
+bool decodeBand(const unsigned char *data, std::size_t size, const Target &target, unsigned char *buffer,
                 const Band &band)
 {
     jpeg_decompress_struct cinfo;
@@ -98,18 +126,25 @@ bool decodeBand(const unsigned char *data, std::size_t size, unsigned char *bits
         jpeg_start_decompress(&cinfo);
         if (band.first > 0)
             jpeg_skip_scanlines(&cinfo, JDIMENSION(band.first));
-        JSAMPROW rows[16];
-        while (int(cinfo.output_scanline) < band.last) {
+        const std::ptrdiff_t bytesPerLine = target.bytesPerLine;
+        bool written = true;
+        JSAMPROW rows[kRows];
+        while (written && int(cinfo.output_scanline) < band.last) {
             const int y = int(cinfo.output_scanline);
-            const int count = std::min<int>(16, band.last - y);
+            const int count = std::min<int>(kRows, band.last - y);
+            unsigned char *first = target.bits ? target.bits + y * bytesPerLine : buffer;
             for (int i = 0; i < count; ++i)
-                rows[i] = bits + (y + i) * bytesPerLine;
-            if (jpeg_read_scanlines(&cinfo, rows, JDIMENSION(count)) == 0)
+                rows[i] = first + i * bytesPerLine;
+            const JDIMENSION got = jpeg_read_scanlines(&cinfo, rows, JDIMENSION(count));
+            if (got == 0)
                 break; // suspended: cannot happen with a memory source
+            if (!target.bits)
+                written = writeAll(target.fd, buffer, std::size_t(got) * std::size_t(bytesPerLine),
+                                   off_t(y) * bytesPerLine);
         }
-        if (band.finish && cinfo.output_scanline == cinfo.output_height)
+        if (written && band.finish && cinfo.output_scanline == cinfo.output_height)
             jpeg_finish_decompress(&cinfo);
-        ok = int(cinfo.output_scanline) >= band.last;
+        ok = written && int(cinfo.output_scanline) >= band.last;
     }
     jpeg_destroy_decompress(&cinfo);
     return ok;
@@ -175,8 +210,10 @@ bool readHeader(const unsigned char *data, std::size_t size, Header *header, con
     return header->ok;
 }
 
-bool decode(const unsigned char *data, std::size_t size, const Header &header, unsigned char *bits,
-            std::ptrdiff_t bytesPerLine, int threads)
+namespace {
+
+bool decodeBands(const unsigned char *data, std::size_t size, const Header &header, const Target &target,
+                 int threads)
 {
     const int groups = (header.height + header.rowsPerGroup - 1) / header.rowsPerGroup;
     const int bandCount = std::clamp(threads, 1, std::max(1, groups));
@@ -189,9 +226,19 @@ bool decode(const unsigned char *data, std::size_t size, const Header &header, u
     }
     const auto run = [&](Band &band) {
         if (band.first < band.last || band.finish) {
-            prefault(bits + std::ptrdiff_t(band.first) * bytesPerLine,
-                     std::size_t(band.last - band.first) * std::size_t(bytesPerLine));
-            band.failed = !decodeBand(data, size, bits, bytesPerLine, band);
+            std::vector<unsigned char> buffer;
+            if (target.bits) {
+                prefault(target.bits + std::ptrdiff_t(band.first) * target.bytesPerLine,
+                         std::size_t(band.last - band.first) * std::size_t(target.bytesPerLine));
+            } else {
+                try {
+                    buffer.resize(std::size_t(kRows) * std::size_t(target.bytesPerLine));
+                } catch (const std::bad_alloc &) {
+                    band.failed = true;
+                    return;
+                }
+            }
+            band.failed = !decodeBand(data, size, target, buffer.data(), band);
         }
     };
     std::vector<std::thread> helpers;
@@ -206,6 +253,20 @@ bool decode(const unsigned char *data, std::size_t size, const Header &header, u
     for (std::thread &helper : helpers)
         helper.join();
     return std::none_of(bands.begin(), bands.end(), [](const Band &band) { return band.failed; });
+}
+
+} // namespace
+
+bool decode(const unsigned char *data, std::size_t size, const Header &header, unsigned char *bits,
+            std::ptrdiff_t bytesPerLine, int threads)
+{
+    return decodeBands(data, size, header, Target{bits, -1, bytesPerLine}, threads);
+}
+
+bool decodeToFile(const unsigned char *data, std::size_t size, const Header &header, int fd,
+                  std::ptrdiff_t bytesPerLine, int threads)
+{
+    return decodeBands(data, size, header, Target{nullptr, fd, bytesPerLine}, threads);
 }
 
 void prefault(void *begin, std::size_t bytes)

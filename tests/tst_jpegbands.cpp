@@ -7,6 +7,7 @@
 #include "app/firstdecode.h"
 #include "platform/decoderpool.h"
 #include "platform/jpegbands.h"
+#include "platform/jpegrows.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
 #include "support/testmain.h"
@@ -21,6 +22,9 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 class TestJpegBands : public QObject
 {
@@ -189,6 +193,33 @@ void TestJpegBands::largePicturesDecodeAsTheReaderDoes()
         QCOMPARE(int(outcome), int(jpegbands::Outcome::Decoded));
         const QString why = difference(image, expected);
         QVERIFY2(why.isEmpty(), qPrintable(QStringLiteral("%1 bands: %2").arg(threads).arg(why)));
+    }
+    // Written to a file band by band, as the launcher's first decode does.
+    jpegrows::Header header;
+    QVERIFY(jpegrows::readHeader(reinterpret_cast<const unsigned char *>(bytes.constData()), std::size_t(bytes.size()),
+                                 &header));
+    const QImage::Format rowFormat = header.components == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB32;
+    const qsizetype bytesPerLine = rowFormat == QImage::Format_Grayscale8 ? (size.width() + 3) / 4 * 4 : size.width() * 4;
+    const std::size_t fileBytes = std::size_t(bytesPerLine) * std::size_t(size.height());
+    for (int threads : {1, 3}) {
+        const int fd = ::memfd_create("rows", MFD_CLOEXEC);
+        QVERIFY(fd >= 0 && ::ftruncate(fd, off_t(fileBytes)) == 0);
+        const bool decoded = jpegrows::decodeToFile(reinterpret_cast<const unsigned char *>(bytes.constData()),
+                                                    std::size_t(bytes.size()), header, fd, bytesPerLine, threads);
+        void *rows = ::mmap(nullptr, fileBytes, PROT_READ, MAP_SHARED, fd, 0);
+        ::close(fd);
+        QVERIFY(decoded && rows != MAP_FAILED);
+        // Only the pixels go to the file; the rest is compared above.
+        QImage written = QImage(static_cast<const uchar *>(rows), size.width(), size.height(), bytesPerLine, rowFormat)
+                             .copy();
+        ::munmap(rows, fileBytes);
+        written.setColorSpace(expected.colorSpace());
+        for (const QString &key : expected.textKeys())
+            written.setText(key, expected.text(key));
+        written.setDotsPerMeterX(expected.dotsPerMeterX());
+        written.setDotsPerMeterY(expected.dotsPerMeterY());
+        const QString why = difference(written, expected);
+        QVERIFY2(why.isEmpty(), qPrintable(QStringLiteral("%1 bands to a file: %2").arg(threads).arg(why)));
     }
     // A file cut short decodes as far as the reader gets, grey below.
     const QByteArray cut = bytes.left(bytes.size() * 2 / 3);
