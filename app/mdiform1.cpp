@@ -7,6 +7,7 @@
 #include "browse/browsing.h"
 #include "browse/form1.h"
 #include "platform/picturecache.h"
+#include "platform/backingstorewarmer.h"
 #include "platform/decoderpool.h"
 #include "platform/dialogs.h"
 #include "platform/display.h"
@@ -17,7 +18,6 @@
 #include "view/zoom.h"
 
 #include <QApplication>
-#include <QBackingStore>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMdiArea>
@@ -30,9 +30,7 @@
 #include <QToolBar>
 
 #include <cstdio>
-#include <thread>
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 Decoding::Decoding()
@@ -49,36 +47,6 @@ Decoding::Decoding()
 Decoding::Decoding(Decoding &&) noexcept = default;
 Decoding::~Decoding() = default;
 
-namespace {
-
-// The first paint writes every page of the frame's backing store, a fresh
-// shared-memory image of the screen's size, and takes a page fault on each:
-// some ten milliseconds at full screen, in the way of the first picture.
-// They are taken on a thread meanwhile. Populating never touches the pixels,
-// and fails harmlessly on memory no longer mapped, so the thread is left to
-// itself.
-void populateBackingStore(QWidget &window)
-{
-    QBackingStore *store = window.backingStore();
-    if (!store)
-        return;
-    if (store->size() != window.size())
-        store->resize(window.size());
-    QPaintDevice *device = store->paintDevice();
-    if (!device || device->devType() != QInternal::Image)
-        return;
-    const auto *image = static_cast<const QImage *>(device);
-    const auto start = reinterpret_cast<std::uintptr_t>(image->constBits());
-    if (!start)
-        return;
-    const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
-    const std::uintptr_t first = start / page * page;
-    const std::size_t bytes = std::size_t(start - first) + std::size_t(image->sizeInBytes());
-    std::thread([first, bytes] { ::madvise(reinterpret_cast<void *>(first), bytes, MADV_POPULATE_WRITE); }).detach();
-}
-
-} // namespace
-
 MDIForm1::MDIForm1(Dialogs &dialogs, Decoding decoding, QWidget *parent)
     : QMainWindow(parent), m_dialogs(dialogs), m_report(dialogs, this), m_decoders(std::move(decoding.decoders)),
       m_cache(std::move(decoding.cache))
@@ -87,6 +55,16 @@ MDIForm1::MDIForm1(Dialogs &dialogs, Decoding decoding, QWidget *parent)
     const TwipScale scale = TwipScale::forWidget(this);
     setWindowTitle(QStringLiteral("Vellupix 5.0"));
     setWindowIcon(art::frameIcon());
+    // Shown, the frame is maximized (Show). On X11 it takes the screen's
+    // available area at once, and its window and backing store are made now,
+    // so that the backing store's pages are mapped while the rest of the
+    // frame is built.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        if (const QScreen *s = screen()) {
+            setGeometry(s->availableGeometry());
+            m_backingStoreWarmer = std::make_unique<BackingStoreWarmer>(*this);
+        }
+    }
 
     m_area = new QMdiArea(this);
     m_area->setBackground(Qt::black);
@@ -137,7 +115,8 @@ MDIForm1::MDIForm1(Dialogs &dialogs, Decoding decoding, QWidget *parent)
     // does; the area may be covered by a picture opened at start-up), so
     // that starting them costs the first paint nothing.
     m_toolbar->installEventFilter(this);
-    resize(qRound(scale.toPixels(10725)), qRound(scale.toPixels(8310)));
+    if (!m_backingStoreWarmer)
+        resize(qRound(scale.toPixels(10725)), qRound(scale.toPixels(8310)));
 }
 
 MDIForm1::~MDIForm1()
@@ -289,7 +268,6 @@ void MDIForm1::Show()
         MDIForm_Load();
     }
     showMaximized();
-    populateBackingStore(*this);
 }
 
 void MDIForm1::MDIForm_Load()

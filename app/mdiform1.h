@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class BackingStoreWarmer;
 class Browsing;
 class DecoderPool;
 class Patience;
@@ -128,4 +129,6 @@ private:
     bool m_loaded = false;
     bool m_greetingBeneathPicture = false;
     bool m_openedAtStart = false; // a file named on the command line starts the decoders
+    // Last: stopped before the frame's backing store can go.
+    std::unique_ptr<BackingStoreWarmer> m_backingStoreWarmer;
 };

@@ -1,6 +1,7 @@
 // The platform pieces on the window side: twips, the picture box's painting,
 // the dialog filter, and the real message box and file dialog.
 
+#include "platform/backingstorewarmer.h"
 #include "platform/checked.h"
 #include "platform/dialogs.h"
 #include "platform/filelist.h"
@@ -14,6 +15,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
@@ -27,6 +29,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <memory>
@@ -52,6 +55,7 @@ private slots:
     void paintCoversWhatTheWindowHeld();
     void shrunkPictureFromCopiesLooksAsSmoothScaling_data();
     void shrunkPictureFromCopiesLooksAsSmoothScaling();
+    void backingStoreWarmerIsDoneBeforeThePaint();
     void filterMatchesWhateverTheCase();
     void realMessageBoxMapsTheStyle_data();
     void realMessageBoxMapsTheStyle();
@@ -243,6 +247,28 @@ void TestPlatform::shrunkPictureFromCopiesLooksAsSmoothScaling()
     }
     const double meanDifference = sum / (3.0 * 255.0 * shown.width() * shown.height());
     QVERIFY2(meanDifference < 0.01, qPrintable(QString::number(meanDifference * 100) + " %"));
+}
+
+// The thread that maps a window's backing store reads the memory the first
+// paint writes: it must have ended by then. Here it is still busy when the
+// window is exposed, each part waiting to be told to stop.
+void TestPlatform::backingStoreWarmerIsDoneBeforeThePaint()
+{
+    QWidget window;
+    window.resize(640, 480);
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<BackingStoreWarmer *> made{nullptr};
+    BackingStoreWarmer warmer(window, [&] {
+        while ((!made.load() || !made.load()->stopping()) && clock.elapsed() < 5000)
+            QThread::msleep(1);
+    });
+    made = &warmer;
+    QVERIFY(warmer.running());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!warmer.running());
+    QVERIFY2(clock.elapsed() < 4000, "stopped by its own time limit, not by the expose");
 }
 
 void TestPlatform::filterMatchesWhateverTheCase()
