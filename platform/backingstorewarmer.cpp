@@ -1,5 +1,7 @@
 #include "platform/backingstorewarmer.h"
 
+#include "platform/jpegrows.h"
+
 #include <QBackingStore>
 #include <QEvent>
 #include <QImage>
@@ -10,12 +12,7 @@
 #include <cstdint>
 #include <system_error>
 
-#include <sys/mman.h>
 #include <unistd.h>
-
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
 
 BackingStoreWarmer::BackingStoreWarmer(QWidget &window, std::function<void()> afterChunk)
 {
@@ -34,23 +31,15 @@ BackingStoreWarmer::BackingStoreWarmer(QWidget &window, std::function<void()> af
     if (!start)
         return;
     const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
-    const std::uintptr_t first = start / page * page;
     const std::uintptr_t end = start + std::uintptr_t(image->sizeInBytes());
     handle->installEventFilter(this);
     try {
-        m_thread = std::thread([this, start, first, end, page, afterChunk = std::move(afterChunk)] {
+        m_thread = std::thread([this, start, end, page, afterChunk = std::move(afterChunk)] {
             // In parts, so that a stop waits for one part at most.
-            const std::uintptr_t chunk = 64 * page;
-            for (std::uintptr_t at = first; at < end && !m_stop.load(std::memory_order_relaxed); at += chunk) {
-                const std::uintptr_t to = std::min(end, at + chunk);
-                // Whole pages: the image's first and last may be shared with
-                // other memory, which may not be written even with zeroes.
-                const std::uintptr_t from = (at + page - 1) / page * page;
-                const std::uintptr_t wholeTo = to / page * page;
-                if (wholeTo > from)
-                    ::madvise(reinterpret_cast<void *>(from), wholeTo - from, MADV_POPULATE_WRITE);
-                for (std::uintptr_t p = std::max(at, start); p < to; p = (p / page + 1) * page)
-                    (void)*reinterpret_cast<const volatile unsigned char *>(p);
+            for (std::uintptr_t at = start; at < end && !m_stop.load(std::memory_order_relaxed);) {
+                const std::uintptr_t to = std::min(end, (at / page + 64) * page);
+                jpegrows::prefaultAndRead(reinterpret_cast<void *>(at), to - at);
+                at = to;
                 if (afterChunk)
                     afterChunk();
             }

@@ -283,4 +283,13 @@ void prefault(void *begin, std::size_t bytes)
         ::madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
 }
 
+void prefaultAndRead(void *begin, std::size_t bytes)
+{
+    prefault(begin, bytes);
+    static const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(begin);
+    for (std::uintptr_t p = start; p < start + bytes; p = (p / page + 1) * page)
+        (void)*reinterpret_cast<const volatile unsigned char *>(p);
+}
+
 } // namespace jpegrows
