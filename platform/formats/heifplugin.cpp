@@ -142,7 +142,7 @@ bool readAvif(const QByteArray &data, QImage *out)
     // the conversion below a page fault every thousand pixels.
     std::thread mapping;
     try {
-        mapping = std::thread(jpegrows::prefault, image.bits(), std::size_t(image.sizeInBytes()));
+        mapping = std::thread(jpegrows::prefaultAndRead, image.bits(), std::size_t(image.sizeInBytes()));
     } catch (const std::system_error &) {
     }
     result = avifDecoderNextImage(decoder.get());
